@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QLineEdit>
+
+// The host text box. It reports when it gains the focus, however that happens,
+// and hands each typed character to a handler that may swallow it by setting
+// the code to 0 (Enter arrives as 13).
+class HostBox : public QLineEdit {
+    Q_OBJECT
+
+  public:
+    using QLineEdit::QLineEdit;
+
+  signals:
+    void gotFocus();
+    void keyPress(qint16 &keyAscii);
+
+  protected:
+    void focusInEvent(QFocusEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+  private:
+    bool focusedByThisClick_ = false;
+};

@@ -1,0 +1,249 @@
+#include "frmPing.h"
+
+#include "HostBox.h"
+#include "LagGraph.h"
+#include "NumberText.h"
+#include "ReplyStats.h"
+#include "WindowLook.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+
+namespace {
+
+constexpr int clientWidth = 397;
+constexpr int clientHeight = 109;
+const char *const caption = "Lagoscope for Windows! Version 1.01";
+const char *const totalLossTip = "Packet loss total.";
+const char *const windowLossTip = "Percent loss in last 37 seconds";
+
+// Removes leading and trailing spaces, and only spaces.
+QString trimSpaces(const QString &text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == u' ')
+        ++first;
+    while (last > first && text[last - 1] == u' ')
+        --last;
+    return text.mid(first, last - first);
+}
+
+QString qText(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+double readNumber(const QString &text)
+{
+    return ::readNumber(text.toStdString());
+}
+
+QLabel *addLabel(QWidget *parent, const char *name, const QString &text, QRect geometry)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+} // namespace
+
+frmPing::frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWidget *parent)
+    : QWidget(parent), Ping1(engine), beep_(std::move(beep)), commandLine_(commandLine)
+{
+    setObjectName("frmPing");
+    setWindowTitle(caption);
+    setFixedSize(clientWidth, clientHeight);
+    setFont(windowFont());
+    createControls();
+
+    connect(HostName, &HostBox::gotFocus, this, &frmPing::HostName_GotFocus);
+    connect(HostName, &HostBox::keyPress, this, &frmPing::HostName_KeyPress);
+    connect(Command1, &QPushButton::clicked, this, &frmPing::Command1_Click);
+    connect(&Ping1, &EchoEngine::requestSent, this, &frmPing::Ping1_RequestSent);
+    connect(&Ping1, &EchoEngine::replyReceived, this, &frmPing::Ping1_Reply);
+
+    Form_Load();
+}
+
+void frmPing::createControls()
+{
+    // Positions in pixels of the client area; only the host box and the
+    // button take the focus, in that order.
+    Label1 = addLabel(this, "Label1", "&IP/Host:", {8, 10, 49, 13});
+    HostName = new HostBox(this);
+    HostName->setObjectName("HostName");
+    HostName->setGeometry(64, 8, 233, 19);
+    Label1->setBuddy(HostName);
+    Command1 = new QPushButton(this);
+    Command1->setObjectName("Command1");
+    Command1->setGeometry(304, 8, 89, 17);
+    Command1->setAutoDefault(false);
+
+    Label2 = addLabel(this, "Label2", "Packets Sent:", {8, 32, 81, 13});
+    SendLabel = addLabel(this, "SendLabel", {}, {96, 32, 65, 13});
+    Label4 = addLabel(this, "Label4", "Received:", {168, 32, 59, 13});
+    RecvLabel = addLabel(this, "RecvLabel", {}, {232, 32, 65, 13});
+    Label5 = addLabel(this, "Label5", "Loss:", {304, 32, 31, 13});
+    Label5->setToolTip(totalLossTip);
+    LossLabel = addLabel(this, "LossLabel", {}, {344, 32, 39, 13});
+    LossLabel->setToolTip(totalLossTip);
+
+    Label3 = addLabel(this, "Label3", "Average ping:", {8, 48, 80, 13});
+    avping = addLabel(this, "avping", {}, {96, 48, 64, 13});
+    Label6 = addLabel(this, "Label6", "Current ping:", {168, 48, 74, 13});
+    cping = addLabel(this, "cping", {}, {248, 48, 65, 13});
+    Label8 = addLabel(this, "Label8", "Loss:", {304, 48, 31, 13});
+    Label8->setToolTip(windowLossTip);
+    wndLoss = addLabel(this, "wndLoss", {}, {344, 48, 39, 13});
+    wndLoss->setToolTip(windowLossTip);
+
+    Label7 = addLabel(this, "Label7", "Continuous ping with a lag graph.", {72, 72, 265, 17});
+    Label9 = addLabel(this, "Label9", "Type a host, then press Start.", {96, 88, 225, 17});
+
+    // Kept only because Start reads it; it lies below the client area.
+    Check1 = new QCheckBox("Synchronous", this);
+    Check1->setObjectName("Check1");
+    Check1->setGeometry(16, 272, 105, 17);
+    Check1->setFocusPolicy(Qt::NoFocus);
+    Check1->hide();
+
+    setTabOrder(HostName, Command1);
+    HostName->setFocus();
+}
+
+void frmPing::Form_Load()
+{
+    Ping1.setInterval(100);
+    Command1->setText("Start");
+    HostName->setText(commandLine_);
+    Check1->setChecked(false);
+    Ping1.setSynchronous(true);
+    Ping1.setRunning(false);
+    Ping1.setTimeout(2000);
+    Ping1.setDontFragment(false);
+    SendLabel->setText("0");
+    RecvLabel->setText("0");
+    LossLabel->setText("0 %");
+    lag_ = {.lagLimit = 1000, .graphHeight = 40, .lagCount = 376, .graphLeft = 8, .graphTop = 64};
+    history_.reset(lag_.lagCount);
+    autoRedraw_ = true;
+    tekenLag();
+    if (!commandLine_.isEmpty())
+        Command1_Click();
+}
+
+void frmPing::Command1_Click()
+{
+    if (HostName->text().isEmpty()) {
+        beep_();
+        return;
+    }
+    Label7->hide();
+    Label9->hide();
+    if (Ping1.running()) {
+        Command1->setText("Start");
+        Ping1.setRunning(false);
+        Ping1.setRestartSequence(true);
+    } else {
+        sentCount_ = 0;
+        recvCount_ = 0;
+        Command1->setText("Stop");
+        Ping1.setHost(trimSpaces(HostName->text()));
+        Ping1.setRunning(true);
+        Ping1.setSynchronous(Check1->isChecked());
+        history_.reset(lag_.lagCount);
+    }
+}
+
+void frmPing::HostName_GotFocus()
+{
+    HostName->setText(trimSpaces(HostName->text()));
+    HostName->setSelection(0, HostName->text().size());
+}
+
+void frmPing::HostName_KeyPress(qint16 &KeyAscii)
+{
+    if (KeyAscii != 13)
+        return;
+    KeyAscii = 0;
+    const QString text = HostName->text();
+    const bool payloadCommand = text.startsWith("P:");
+    if (!payloadCommand && !text.startsWith("S:")) {
+        Command1_Click();
+        return;
+    }
+    const QString prefix = text.left(2);
+    if (text.mid(2, 1) == "?") {
+        // Read as a 32-bit integer in both cases: the same as the narrower
+        // reading whenever the value fits it, and the value in force when not.
+        const double value = payloadCommand ? Ping1.payloadSize() : Ping1.interval();
+        HostName->setText(prefix + qText(decimalText(roundToInt32(value))));
+        return;
+    }
+    const double value = readNumber(text.mid(2));
+    if (value >= 10) {
+        if (payloadCommand)
+            Ping1.setPayloadSize(value);
+        else
+            Ping1.setInterval(value);
+        beep_();
+    }
+}
+
+void frmPing::Ping1_RequestSent()
+{
+    sentCount_ += 1;
+    SendLabel->setText(qText(countText(sentCount_)));
+}
+
+void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
+{
+    recvCount_ += 1;
+    RecvLabel->setText(qText(countText(recvCount_)));
+    Ping1.setRestartSequence(roundToInt16(Ping1.lastSequenceSent()) > 1000);
+
+    const double sent = readNumber(SendLabel->text());
+    if (sent > 1) {
+        const double received = readNumber(RecvLabel->text());
+        LossLabel->setText(qText(percentText(totalLossPercent(sent, received))));
+    }
+
+    pushLag(lag_.lagLimit, missedReplies(seq, lastSeq_, lag_.lagCount));
+    pushLag(roundToInt16(time));
+    lastSeq_ = seq;
+
+    const WindowStats stats = windowStats(history_, lag_.lagCount);
+    avping->setText(qText(msText(stats.average)));
+    cping->setText(qText(msText(time)));
+    wndLoss->setText(qText(percentText(stats.lossPercent)));
+    tekenLag();
+}
+
+void frmPing::pushLag(int16_t value, int times)
+{
+    history_.pushRepeated(value, times, lag_.lagCount);
+}
+
+void frmPing::tekenLag()
+{
+    if (!autoRedraw_)
+        return;
+    const qreal ratio = devicePixelRatioF();
+    if (drawing_.isNull() || drawing_.devicePixelRatio() != ratio) {
+        drawing_ = QImage(size() * ratio, QImage::Format_RGB32);
+        drawing_.setDevicePixelRatio(ratio);
+    }
+    drawLagGraph(drawing_, history_, lag_, palette().color(QPalette::Window));
+    update();
+}
+
+void frmPing::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawImage(0, 0, drawing_);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "EchoEngine.h"
+#include "LagConstants.h"
+#include "LagHistory.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <functional>
+
+class HostBox;
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+// The program's one window: host box, Start/Stop button, counters, and the
+// lag graph drawn into a persistent back buffer. The echo engine and the
+// system beep are handed in, so tests can script the one and count the other.
+class frmPing : public QWidget {
+    Q_OBJECT
+
+  public:
+    using Beep = std::function<void()>;
+
+    frmPing(EchoEngine &engine, Beep beep, const QString &commandLine,
+            QWidget *parent = nullptr);
+
+    const LagHistory &lagHistory() const { return history_; }
+    const LagConstants &lagConstants() const { return lag_; }
+    // The persistent drawing the graph is painted into.
+    const QImage &drawing() const { return drawing_; }
+    double sentCount() const { return sentCount_; }
+    double recvCount() const { return recvCount_; }
+    double lastSeq() const { return lastSeq_; }
+
+    void Command1_Click();
+
+  protected:
+    void paintEvent(QPaintEvent *event) override;
+
+  private:
+    void createControls();
+    void Form_Load();
+    void HostName_GotFocus();
+    void HostName_KeyPress(qint16 &KeyAscii);
+    void Ping1_RequestSent();
+    void Ping1_Reply(qint16 seq, int value, qint32 time);
+    void pushLag(int16_t value, int times = 1);
+    void tekenLag();
+
+    EchoEngine &Ping1;
+    Beep beep_;
+    QString commandLine_;
+
+    QLabel *Label1 = nullptr;
+    HostBox *HostName = nullptr;
+    QPushButton *Command1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *SendLabel = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *RecvLabel = nullptr;
+    QLabel *Label5 = nullptr;
+    QLabel *LossLabel = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *avping = nullptr;
+    QLabel *Label6 = nullptr;
+    QLabel *cping = nullptr;
+    QLabel *Label8 = nullptr;
+    QLabel *wndLoss = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *Label9 = nullptr;
+    QCheckBox *Check1 = nullptr;
+
+    LagConstants lag_;
+    LagHistory history_;
+    bool autoRedraw_ = false;
+    QImage drawing_;
+    double sentCount_ = 0;
+    double recvCount_ = 0;
+    double lastSeq_ = 0;
+};

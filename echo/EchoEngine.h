@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Why a request got no reply; the third value of requestFailed is a detail
+// for the reason: the ICMP type * 256 + code, or an errno value.
+enum class EchoFailure {
+    Timeout = 1,
+    IcmpError = 2,
+    ResolveFailed = 3,
+    SendFailed = 4,
+    NoSocket = 5,
+};
+
+// What the window drives: a pinger with a handful of settings and four
+// notifications. Notifications always arrive from the event loop, never
+// from inside one of these calls.
+class EchoEngine : public QObject {
+    Q_OBJECT
+
+  public:
+    using QObject::QObject;
+
+    // While true, one echo request to host() every interval() ms.
+    virtual bool running() const = 0;
+    virtual void setRunning(bool on) = 0;
+
+    // When true, a request waits until the previous one was answered or
+    // timed out.
+    virtual bool synchronous() const = 0;
+    virtual void setSynchronous(bool on) = 0;
+
+    // A name or an address literal; resolved at each switch-on.
+    virtual QString host() const = 0;
+    virtual void setHost(const QString &host) = 0;
+
+    // Milliseconds between requests.
+    virtual double interval() const = 0;
+    virtual void setInterval(double ms) = 0;
+
+    // Bytes of echo data per request.
+    virtual double payloadSize() const = 0;
+    virtual void setPayloadSize(double bytes) = 0;
+
+    // When set, the next request carries sequence number 1; then it clears.
+    virtual bool restartSequence() const = 0;
+    virtual void setRestartSequence(bool on) = 0;
+
+    // Milliseconds after which an unanswered request counts as lost.
+    virtual double timeout() const = 0;
+    virtual void setTimeout(double ms) = 0;
+
+    virtual bool dontFragment() const = 0;
+    virtual void setDontFragment(bool on) = 0;
+
+    // Sequence number of the newest request handed to the network.
+    virtual double lastSequenceSent() const = 0;
+
+  signals:
+    void requestSent();
+    void requestFailed(int sequence, int reason, int detail);
+    // `value` is the reply's TTL or hop limit.
+    void replyReceived(qint16 sequence, int value, qint32 roundTripMs);
+    // The engine stopped sending on its own.
+    void stoppedSending();
+};

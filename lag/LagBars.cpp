@@ -1,0 +1,21 @@
+#include "LagBars.h"
+
+#include "NumberText.h"
+
+#include <algorithm>
+
+BarSpan barSpan(int i, int16_t v, const LagConstants &c, int surfaceHeight)
+{
+    BarSpan bar;
+    bar.colour = v == c.lagLimit ? BarColour::Loss : BarColour::Time;
+    if (v == c.lagLimit + 1)
+        bar.colour = BarColour::Background;
+    bar.x = static_cast<int16_t>(c.graphLeft + i);
+    const double yTop =
+        c.graphTop + (c.graphHeight - v / (static_cast<double>(c.lagLimit) / c.graphHeight));
+    const int edge = roundToInt32(yTop);
+    const int baseline = c.graphHeight + c.graphTop;
+    bar.top = std::clamp(std::min(edge, baseline), 0, surfaceHeight);
+    bar.bottom = std::clamp(std::max(edge, baseline), 0, surfaceHeight);
+    return bar;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "LagConstants.h"
+
+#include <cstdint>
+
+enum class BarColour { Time, Loss, Background };
+
+// The pixels of one bar: column x, rows top..bottom-1.
+struct BarSpan {
+    int x = 0;
+    int top = 0;
+    int bottom = 0;
+    BarColour colour = BarColour::Time;
+};
+
+// Bar of slot i holding v. The top edge lies at graphTop + graphHeight - v / 25
+// (with the usual constants); a fractional edge is rounded to the nearest row,
+// halves to even, and the bar fills the rows from there down to the baseline,
+// the baseline row itself not included, so a bar is v / 25 rows tall. A
+// negative sample hangs below the baseline, cut off at the surface's bottom.
+BarSpan barSpan(int i, int16_t v, const LagConstants &c, int surfaceHeight);

@@ -1,0 +1,41 @@
+#include "ReplyStats.h"
+
+#include "NumberText.h"
+
+#include <algorithm>
+
+WindowStats windowStats(const LagHistory &history, int count)
+{
+    int32_t sum = 0;
+    int16_t timed = 0;
+    int16_t losses = 0;
+    for (int i = 1; i <= count; ++i) {
+        const int16_t v = history.slot(i);
+        if (v < LagHistory::lossMarker) {
+            sum += v;
+            ++timed;
+        } else if (v == LagHistory::lossMarker) {
+            ++losses;
+        }
+    }
+    WindowStats stats;
+    stats.average = sum;
+    if (sum != 0 && timed != 0)
+        stats.average = roundToInt16(static_cast<double>(sum) / timed);
+    const double samples = static_cast<double>(losses) + timed;
+    if (samples != 0)
+        stats.lossPercent = roundToInt16(losses / (samples / 100));
+    return stats;
+}
+
+int32_t totalLossPercent(double sent, double received)
+{
+    return std::max(roundToInt32(100 - received / (sent / 100)), 0);
+}
+
+int missedReplies(double seq, double lastSeq, int cap)
+{
+    if (!(seq > lastSeq + 1))
+        return 0;
+    return roundToInt32(std::min(seq - (lastSeq + 1), static_cast<double>(cap)));
+}

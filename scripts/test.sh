@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+scripts/build.sh ci
+ctest --preset ci "$@"

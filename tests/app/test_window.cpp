@@ -1,0 +1,226 @@
+#include "WindowProbe.h"
+
+#include <QFontMetrics>
+#include <QTest>
+
+namespace {
+const QStringList loadWrites{"interval=100", "synchronous=true", "running=false", "timeout=2000",
+                             "dontFragment=false"};
+
+struct Placement {
+    const char *name;
+    QRect geometry;
+};
+const Placement placements[] = {
+    {"Label1", {8, 10, 49, 13}},     {"HostName", {64, 8, 233, 19}},  {"Command1", {304, 8, 89, 17}},
+    {"Label2", {8, 32, 81, 13}},     {"SendLabel", {96, 32, 65, 13}}, {"Label4", {168, 32, 59, 13}},
+    {"RecvLabel", {232, 32, 65, 13}}, {"Label5", {304, 32, 31, 13}},  {"LossLabel", {344, 32, 39, 13}},
+    {"Label3", {8, 48, 80, 13}},     {"avping", {96, 48, 64, 13}},    {"Label6", {168, 48, 74, 13}},
+    {"cping", {248, 48, 65, 13}},    {"Label8", {304, 48, 31, 13}},   {"wndLoss", {344, 48, 39, 13}},
+    {"Label7", {72, 72, 265, 17}},   {"Label9", {96, 88, 225, 17}},   {"Check1", {16, 272, 105, 17}},
+};
+
+int textWidth(const QWidget *w, const QString &text)
+{
+    QString shown = text;
+    shown.remove('&');
+    return QFontMetrics(w->font()).horizontalAdvance(shown);
+}
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void layoutCaptionsAndTooltips()
+    {
+        WindowProbe p;
+        frmPing &w = *p.window;
+        QCOMPARE(w.windowTitle(), "Lagoscope for Windows! Version 1.01");
+        QCOMPARE(w.size(), QSize(397, 109));
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+        for (const Placement &c : placements)
+            QVERIFY2(p.control<QWidget>(c.name)->geometry() == c.geometry, c.name);
+        QCOMPARE(p.text("Label1"), "&IP/Host:");
+        QCOMPARE(p.control("Label1")->buddy(), p.hostBox());
+        QCOMPARE(p.text("Label2"), "Packets Sent:");
+        QCOMPARE(p.text("Label4"), "Received:");
+        QCOMPARE(p.text("Label5"), "Loss:");
+        QCOMPARE(p.text("Label3"), "Average ping:");
+        QCOMPARE(p.text("Label6"), "Current ping:");
+        QCOMPARE(p.text("Label8"), "Loss:");
+        for (const char *name : {"Label5", "LossLabel"})
+            QCOMPARE(p.control(name)->toolTip(), "Packet loss total.");
+        for (const char *name : {"Label8", "wndLoss"})
+            QCOMPARE(p.control(name)->toolTip(), "Percent loss in last 37 seconds");
+        auto *check = p.control<QCheckBox>("Check1");
+        QCOMPARE(check->text(), "Synchronous");
+        QVERIFY(check->isHidden());
+        QVERIFY(!check->isChecked());
+        QVERIFY(p.window->font().bold());
+        QCOMPARE(p.window->font().pixelSize(), 11);
+    }
+
+    void onlyHostBoxAndButtonTakeTheFocusInThatOrder()
+    {
+        WindowProbe p;
+        QList<QWidget *> focusable;
+        for (QWidget *child : p.window->findChildren<QWidget *>())
+            if (child->focusPolicy() & Qt::TabFocus && !child->isHidden())
+                focusable << child;
+        QCOMPARE(focusable.size(), 2);
+        QCOMPARE(p.hostBox()->nextInFocusChain(), p.button());
+    }
+
+    void noTextIsClipped()
+    {
+        WindowProbe p;
+        const std::pair<const char *, QStringList> texts[] = {
+            {"Label1", {}}, {"Label2", {}}, {"Label4", {}}, {"Label5", {}}, {"Label3", {}},
+            {"Label6", {}}, {"Label8", {}}, {"Label7", {}}, {"Label9", {}},
+            {"SendLabel", {" 9999999"}}, {"RecvLabel", {" 9999999"}}, {"LossLabel", {"100 %"}},
+            {"avping", {"999 ms"}}, {"cping", {"99999 ms"}}, {"wndLoss", {"100 %"}},
+        };
+        for (const auto &[name, values] : texts) {
+            QLabel *label = p.control(name);
+            const QStringList shown = values.isEmpty() ? QStringList{label->text()} : values;
+            for (const QString &text : shown)
+                QVERIFY2(textWidth(label, text) <= label->width(),
+                         qPrintable(QString("%1: \"%2\" is %3 px wide")
+                                        .arg(name, text)
+                                        .arg(textWidth(label, text))));
+        }
+        for (const char *caption : {"Start", "Stop"})
+            QVERIFY(textWidth(p.button(), caption) + 8 <= p.button()->width());
+    }
+
+    void startsIdleWithoutAnArgument()
+    {
+        WindowProbe p;
+        QCOMPARE(p.takeWrites(), loadWrites);
+        QCOMPARE(p.hostBox()->text(), "");
+        QCOMPARE(p.button()->text(), "Start");
+        QCOMPARE(p.text("SendLabel"), "0");
+        QCOMPARE(p.text("RecvLabel"), "0");
+        QCOMPARE(p.text("LossLabel"), "0 %");
+        for (const char *name : {"avping", "cping", "wndLoss"})
+            QCOMPARE(p.text(name), "");
+        QVERIFY(p.creditsShown());
+        QCOMPARE(p.beeps, 0);
+        for (int i = 1; i <= 376; ++i)
+            QCOMPARE(p.window->lagHistory().slot(i), LagHistory::emptyMarker);
+        const QImage &drawing = p.window->drawing();
+        QCOMPARE(drawing.deviceIndependentSize().toSize(), QSize(397, 109));
+        const QRgb background = p.window->palette().color(QPalette::Window).rgb();
+        for (int x = 0; x < drawing.width(); x += 3)
+            for (int y = 0; y < drawing.height(); ++y)
+                QCOMPARE(drawing.pixel(x, y), background);
+    }
+
+    void anArgumentStartsPingingAtOnce()
+    {
+        WindowProbe p("  127.0.0.1 ");
+        const QStringList start{"host=\"127.0.0.1\"", "running=true", "synchronous=false"};
+        QCOMPARE(p.takeWrites(), loadWrites + start);
+        QCOMPARE(p.hostBox()->text(), "  127.0.0.1 ");
+        QCOMPARE(p.button()->text(), "Stop");
+        QVERIFY(!p.creditsShown());
+        QCOMPARE(p.beeps, 0);
+    }
+
+    void focusIsInTheHostBoxWhenFirstShown()
+    {
+        for (const QString &argument : {QString(), QString(" ::1 ")}) {
+            WindowProbe p(argument);
+            p.window->show();
+            QVERIFY(QTest::qWaitForWindowActive(p.window.get()));
+            QCOMPARE(QApplication::focusWidget(), p.hostBox());
+            QCOMPARE(p.hostBox()->text(), argument.trimmed());
+            QCOMPARE(p.hostBox()->selectedText(), argument.trimmed());
+        }
+    }
+
+    void emptyHostOnlyBeeps()
+    {
+        WindowProbe p;
+        p.takeWrites();
+        p.window->Command1_Click();
+        QCOMPARE(p.beeps, 1);
+        QVERIFY(p.takeWrites().isEmpty());
+        QVERIFY(p.creditsShown());
+        QCOMPARE(p.button()->text(), "Start");
+    }
+
+    void blankHostPassesTheCheckAndIsHandedOverTrimmed()
+    {
+        WindowProbe p;
+        p.takeWrites();
+        p.hostBox()->setText("   ");
+        QTest::mouseClick(p.button(), Qt::LeftButton);
+        QCOMPARE(p.beeps, 0);
+        QCOMPARE(p.takeWrites(), (QStringList{"host=\"\"", "running=true", "synchronous=false"}));
+        QVERIFY(!p.creditsShown());
+        QCOMPARE(p.button()->text(), "Stop");
+        // Only spaces are trimmed: a tab belongs to the host text.
+        p.window->Command1_Click();
+        p.hostBox()->setText(" \tx ");
+        p.takeWrites();
+        p.window->Command1_Click();
+        QCOMPARE(p.takeWrites().first(), "host=\"\tx\"");
+    }
+
+    void theEngineStateDecidesBetweenStartAndStop()
+    {
+        WindowProbe p;
+        p.hostBox()->setText("::1");
+        p.takeWrites();
+        p.window->Command1_Click();
+        QCOMPARE(p.takeWrites(), (QStringList{"host=\"::1\"", "running=true", "synchronous=false"}));
+        p.window->Command1_Click();
+        QCOMPARE(p.takeWrites(), (QStringList{"running=false", "restart=true"}));
+        QCOMPARE(p.button()->text(), "Start");
+        p.window->Command1_Click();
+        p.takeWrites();
+        // The engine switches itself off: the caption still reads "Stop", yet
+        // the next press starts again.
+        p.engine.stopByItself();
+        QCOMPARE(p.button()->text(), "Stop");
+        p.window->Command1_Click();
+        QCOMPARE(p.takeWrites(), (QStringList{"host=\"::1\"", "running=true", "synchronous=false"}));
+        QCOMPARE(p.button()->text(), "Stop");
+    }
+
+    void stopKeepsTheScreenAndStartResetsTheRun()
+    {
+        WindowProbe p("127.0.0.1");
+        p.engine.sent(3);
+        p.engine.reply(1, 20);
+        p.engine.reply(2, 40);
+        const QStringList names{"SendLabel", "RecvLabel", "LossLabel", "avping", "cping", "wndLoss"};
+        QStringList before;
+        for (const QString &n : names)
+            before << p.text(qPrintable(n));
+        const QImage drawing = p.window->drawing().copy();
+
+        p.window->Command1_Click(); // Stop
+        QStringList after;
+        for (const QString &n : names)
+            after << p.text(qPrintable(n));
+        QCOMPARE(after, before);
+        QCOMPARE(p.window->drawing(), drawing);
+        QCOMPARE(p.window->lagHistory().slot(376), 40);
+
+        p.window->Command1_Click(); // Start
+        QCOMPARE(p.window->sentCount(), 0.0);
+        QCOMPARE(p.window->recvCount(), 0.0);
+        QCOMPARE(p.window->lastSeq(), 2.0);
+        for (int i = 1; i <= 376; ++i)
+            QCOMPARE(p.window->lagHistory().slot(i), LagHistory::emptyMarker);
+        // Start redraws nothing and rewrites no label either.
+        QCOMPARE(p.window->drawing(), drawing);
+        QCOMPARE(p.text("SendLabel"), before.first());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"
