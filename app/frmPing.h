@@ -23,8 +23,7 @@ class frmPing : public QWidget {
   public:
     using Beep = std::function<void()>;
 
-    frmPing(EchoEngine &engine, Beep beep, const QString &commandLine,
-            QWidget *parent = nullptr);
+    frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWidget *parent = nullptr);
 
     const LagHistory &lagHistory() const { return history_; }
     const LagConstants &lagConstants() const { return lag_; }

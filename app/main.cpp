@@ -15,7 +15,8 @@ int main(int argc, char *argv[])
     QApplication app(toolkitArgc, argv);
 
     IdleEngine engine;
-    frmPing window(engine, [] { QApplication::beep(); }, arguments.join(' '));
+    frmPing window(
+        engine, [] { QApplication::beep(); }, arguments.join(' '));
     window.show();
     return app.exec();
 }

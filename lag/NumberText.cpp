@@ -88,8 +88,8 @@ bool overflows(std::string_view number)
     const size_t first = mantissa.find_first_of("123456789");
     if (first == std::string_view::npos)
         return false;
-    const long magnitude = first < point ? static_cast<long>(point - first)
-                                         : -static_cast<long>(first - point - 1);
+    const long magnitude =
+        first < point ? static_cast<long>(point - first) : -static_cast<long>(first - point - 1);
     return magnitude + exponent > 0;
 }
 

@@ -18,7 +18,8 @@ struct WindowProbe {
     std::unique_ptr<frmPing> window;
 
     explicit WindowProbe(const QString &commandLine = {})
-        : window(std::make_unique<frmPing>(engine, [this] { ++beeps; }, commandLine))
+        : window(std::make_unique<frmPing>(
+              engine, [this] { ++beeps; }, commandLine))
     {
     }
 

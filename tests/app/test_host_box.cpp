@@ -1,0 +1,163 @@
+#include "WindowProbe.h"
+
+#include <QTest>
+
+namespace {
+void type(WindowProbe &p, const QString &text)
+{
+    p.hostBox()->setText(text);
+    QTest::keyClick(p.hostBox(), Qt::Key_Return);
+}
+
+void show(WindowProbe &p)
+{
+    p.window->show();
+    if (!QTest::qWaitForWindowActive(p.window.get()))
+        qFatal("window did not become active");
+}
+} // namespace
+
+class TestHostBox : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void intervalCommandSetsAndBeeps()
+    {
+        WindowProbe p;
+        p.takeWrites();
+        type(p, "S:250");
+        QCOMPARE(p.takeWrites(), QStringList{"interval=250"});
+        QCOMPARE(p.beeps, 1);
+        QCOMPARE(p.hostBox()->text(), "S:250");
+        QVERIFY(!p.engine.running());
+        QCOMPARE(p.button()->text(), "Start");
+
+        for (const char *text : {"S: 250", "S:2 50", "S:250ms", "S:2.5e2"}) {
+            type(p, text);
+            QCOMPARE(p.takeWrites(), QStringList{"interval=250"});
+        }
+        QCOMPARE(p.beeps, 5);
+    }
+
+    void commandsBelowTenOrWithoutANumberDoNothing()
+    {
+        WindowProbe p;
+        p.takeWrites();
+        for (const char *text : {"S:9", "S:9.99", "S:abc", "S:", "P:-50", "P:", "S:0x20"}) {
+            type(p, text);
+            QCOMPARE(p.hostBox()->text(), text);
+        }
+        QVERIFY(p.takeWrites().isEmpty());
+        QCOMPARE(p.beeps, 0);
+        QVERIFY(p.creditsShown());
+    }
+
+    void queriesShowTheValueInForce()
+    {
+        WindowProbe p;
+        type(p, "S:?");
+        QCOMPARE(p.hostBox()->text(), "S:100");
+        type(p, "S:?anything");
+        QCOMPARE(p.hostBox()->text(), "S:100");
+        type(p, "S:1e400");
+        type(p, "S:?");
+        QCOMPARE(p.hostBox()->text(), "S:2147483647");
+
+        type(p, "P:?");
+        QCOMPARE(p.hostBox()->text(), "P:32");
+        p.takeWrites();
+        const int beeps = p.beeps;
+        QTest::keyClick(p.hostBox(), Qt::Key_Return);
+        QCOMPARE(p.takeWrites(), QStringList{"payload=32"});
+        QCOMPARE(p.beeps, beeps + 1);
+        // Values whose 16-bit reading would not fit show as they are.
+        type(p, "P:40000");
+        type(p, "P:?");
+        QCOMPARE(p.hostBox()->text(), "P:40000");
+        type(p, "P:12.5");
+        type(p, "P:?");
+        QCOMPARE(p.hostBox()->text(), "P:12");
+    }
+
+    void otherTextsStartAndStop()
+    {
+        WindowProbe p;
+        p.takeWrites();
+        type(p, "s:250");
+        QCOMPARE(p.takeWrites(),
+                 (QStringList{"host=\"s:250\"", "running=true", "synchronous=false"}));
+        QCOMPARE(p.hostBox()->text(), "s:250");
+        type(p, "P?");
+        QCOMPARE(p.takeWrites(), (QStringList{"running=false", "restart=true"}));
+        // While pinging, a command leaves the running state alone.
+        type(p, "x");
+        p.takeWrites();
+        type(p, "S:500");
+        QCOMPARE(p.takeWrites(), QStringList{"interval=500"});
+        QVERIFY(p.engine.running());
+    }
+
+    void enterOnAnEmptyBoxOnlyBeeps()
+    {
+        WindowProbe p;
+        p.takeWrites();
+        type(p, "");
+        QCOMPARE(p.beeps, 1);
+        QVERIFY(p.takeWrites().isEmpty());
+        QVERIFY(p.creditsShown());
+        QCOMPARE(p.hostBox()->text(), "");
+    }
+
+    void otherKeysTypeNormally()
+    {
+        WindowProbe p;
+        show(p);
+        QTest::keyClicks(p.hostBox(), "ab c:?1");
+        QCOMPARE(p.hostBox()->text(), "ab c:?1");
+        QTest::keyClick(p.hostBox(), Qt::Key_Backspace);
+        QTest::keyClick(p.hostBox(), Qt::Key_Left);
+        QTest::keyClicks(p.hostBox(), "Z");
+        QCOMPARE(p.hostBox()->text(), "ab c:Z?");
+        QCOMPARE(p.beeps, 0);
+        QVERIFY(!p.engine.running());
+    }
+
+    void enteringTheBoxTrimsAndSelects()
+    {
+        WindowProbe p(" \t 127.0.0.1  ");
+        show(p);
+        // Only spaces are trimmed, however the box is entered.
+        QCOMPARE(p.hostBox()->text(), "\t 127.0.0.1");
+        QCOMPARE(p.hostBox()->selectedText(), "\t 127.0.0.1");
+
+        p.hostBox()->setText("  example  ");
+        QTest::keyClick(p.window.get(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), p.button());
+        QTest::keyClick(p.button(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), p.hostBox());
+        QCOMPARE(p.hostBox()->text(), "example");
+        QCOMPARE(p.hostBox()->selectedText(), "example");
+
+        p.hostBox()->setText("  back  ");
+        QTest::keyClick(p.hostBox(), Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), p.button());
+        QTest::keyClick(p.button(), Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(p.hostBox()->selectedText(), "back");
+
+        p.hostBox()->setText(" key ");
+        p.button()->setFocus();
+        QTest::keyClick(p.button(), Qt::Key_I, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), p.hostBox());
+        QCOMPARE(p.hostBox()->selectedText(), "key");
+
+        p.hostBox()->setText("  click me ");
+        p.button()->setFocus();
+        QTest::mouseClick(p.hostBox(), Qt::LeftButton, {}, QPoint(20, 9));
+        QCOMPARE(QApplication::focusWidget(), p.hostBox());
+        QCOMPARE(p.hostBox()->text(), "click me");
+        QCOMPARE(p.hostBox()->selectedText(), "click me");
+    }
+};
+
+QTEST_MAIN(TestHostBox)
+#include "test_host_box.moc"

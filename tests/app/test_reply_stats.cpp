@@ -1,0 +1,214 @@
+#include "WindowProbe.h"
+
+#include <QTest>
+
+namespace {
+// The labels a reply rewrites, in reading order.
+QStringList labels(const WindowProbe &p)
+{
+    QStringList texts;
+    for (const char *name : {"SendLabel", "RecvLabel", "LossLabel", "avping", "cping", "wndLoss"})
+        texts << p.text(name);
+    return texts;
+}
+
+int16_t slot(const WindowProbe &p, int i)
+{
+    return p.window->lagHistory().slot(i);
+}
+
+void restart(WindowProbe &p)
+{
+    p.window->Command1_Click();
+    p.window->Command1_Click();
+}
+} // namespace
+
+class TestReplyStats : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void firstReplyAfterStartUp()
+    {
+        WindowProbe p("h");
+        p.engine.sent();
+        QCOMPARE(labels(p), (QStringList{" 1", "0", "0 %", "", "", ""}));
+        p.engine.reply(1, 20);
+        // One request sent: the total loss keeps its text.
+        QCOMPARE(labels(p), (QStringList{" 1", " 1", "0 %", "20 ms", "20 ms", "0 %"}));
+        QCOMPARE(slot(p, 376), 20);
+        QCOMPARE(slot(p, 375), 1001);
+        QCOMPARE(p.window->lastSeq(), 1.0);
+    }
+
+    void totalLossFollowsTheShownCounts()
+    {
+        WindowProbe p("h");
+        p.engine.sent(3);
+        p.engine.reply(1, 10);
+        p.engine.reply(2, 10);
+        QCOMPARE(p.text("LossLabel"), "33 %");
+
+        restart(p);
+        p.engine.sent(56);
+        for (int seq = 1; seq <= 21; ++seq)
+            p.engine.reply(static_cast<qint16>(seq), 10);
+        QCOMPARE(p.text("LossLabel"), "63 %");
+        QCOMPARE(p.text("RecvLabel"), " 21");
+        QCOMPARE(p.text("SendLabel"), " 56");
+
+        // Late replies after a restart outnumber the requests: never below 0.
+        restart(p);
+        p.engine.sent(4);
+        for (int seq = 30; seq < 35; ++seq)
+            p.engine.reply(static_cast<qint16>(seq), 10);
+        QCOMPARE(p.text("LossLabel"), "0 %");
+    }
+
+    void firstReplyAfterRestartUsesTheEarlierRunsSentLabel()
+    {
+        WindowProbe p("h");
+        p.engine.sent(5);
+        p.engine.reply(1, 10);
+        restart(p);
+        QCOMPARE(p.text("SendLabel"), " 5");
+        p.engine.reply(2, 10);
+        // 1 received against the 5 still shown.
+        QCOMPARE(p.text("LossLabel"), "80 %");
+        QCOMPARE(p.text("RecvLabel"), " 1");
+        p.engine.sent();
+        QCOMPARE(p.text("SendLabel"), " 1");
+    }
+
+    void gapsBecomeLossSamples()
+    {
+        WindowProbe p("h");
+        p.engine.reply(10, 5);
+        restart(p);
+        QCOMPARE(p.window->lastSeq(), 10.0);
+        p.engine.reply(14, 30);
+        QCOMPARE(slot(p, 372), 1001);
+        for (int i = 373; i <= 375; ++i)
+            QCOMPARE(slot(p, i), 1000);
+        QCOMPARE(slot(p, 376), 30);
+        QCOMPARE(p.text("wndLoss"), "75 %");
+        QCOMPARE(p.text("avping"), "30 ms");
+
+        // The expected one, a repeat, an earlier one and a wrap add none.
+        for (qint16 seq : {15, 15, 3})
+            p.engine.reply(seq, 30);
+        QCOMPARE(slot(p, 369), 1001);
+        for (int i = 370; i <= 372; ++i)
+            QCOMPARE(slot(p, i), 1000);
+        for (int i = 373; i <= 376; ++i)
+            QCOMPARE(slot(p, i), 30);
+        QCOMPARE(p.window->lastSeq(), 3.0);
+
+        p.engine.reply(32767, 30);
+        restart(p);
+        p.engine.reply(-32768, 30);
+        QCOMPARE(slot(p, 375), 1001);
+        QCOMPARE(p.window->lastSeq(), -32768.0);
+    }
+
+    void aGapWiderThanTheHistoryFillsIt()
+    {
+        WindowProbe p("h");
+        p.engine.reply(-32768, 5);
+        p.engine.reply(32767, 40);
+        for (int i = 1; i < 376; ++i)
+            QCOMPARE(slot(p, i), 1000);
+        QCOMPARE(slot(p, 376), 40);
+        QCOMPARE(p.text("wndLoss"), "100 %"); // 375 / 3.76 = 99.7
+        QCOMPARE(p.text("avping"), "40 ms");
+    }
+
+    void averageRoundsHalvesToEven()
+    {
+        WindowProbe p("h");
+        p.engine.reply(1, 22);
+        p.engine.reply(2, 23);
+        QCOMPARE(p.text("avping"), "22 ms");
+        restart(p);
+        p.engine.reply(3, 23);
+        p.engine.reply(4, 24);
+        QCOMPARE(p.text("avping"), "24 ms");
+    }
+
+    void timesBeyondTheScale()
+    {
+        WindowProbe p("h");
+        p.engine.reply(1, 1500);
+        QCOMPARE(p.text("cping"), "1500 ms");
+        QCOMPARE(slot(p, 376), 999);
+        QCOMPARE(p.text("avping"), "999 ms");
+
+        // Exactly 1000 ms is a loss in the window, not in the total.
+        p.engine.sent(2);
+        p.engine.reply(2, 1000);
+        QCOMPARE(p.text("wndLoss"), "50 %");
+        QCOMPARE(p.text("LossLabel"), "0 %");
+        QCOMPARE(p.text("avping"), "999 ms");
+
+        // Outside 16 bits: the label shows what came, the history a clamp.
+        p.engine.reply(3, 100000);
+        QCOMPARE(p.text("cping"), "100000 ms");
+        QCOMPARE(slot(p, 376), 999);
+        p.engine.reply(4, -100000);
+        QCOMPARE(p.text("cping"), "-100000 ms");
+        QCOMPARE(slot(p, 376), -32768);
+    }
+
+    void anEmptyWindowShowsNoLoss()
+    {
+        WindowProbe p("h");
+        p.engine.reply(1, 1001);
+        QCOMPARE(p.text("wndLoss"), "0 %");
+        QCOMPARE(p.text("avping"), "0 ms");
+        QCOMPARE(p.text("cping"), "1001 ms");
+    }
+
+    void repliesAfterStopStillCount()
+    {
+        WindowProbe p("h");
+        p.engine.sent(2);
+        p.window->Command1_Click(); // Stop
+        p.engine.reply(1, 100);
+        p.engine.reply(2, 300);
+        QCOMPARE(labels(p), (QStringList{" 2", " 2", "0 %", "200 ms", "300 ms", "0 %"}));
+        QCOMPARE(slot(p, 376), 300);
+        const QImage &drawing = p.window->drawing();
+        QCOMPARE(drawing.pixel(384, 103), qRgb(0, 0xC0, 0));
+    }
+
+    void everyReplyRefreshesTheRestartFlag()
+    {
+        WindowProbe p("h");
+        const std::pair<double, QString> cases[] = {{1000, "restart=false"},
+                                                    {1001, "restart=true"},
+                                                    {40000, "restart=true"},
+                                                    {5, "restart=false"}};
+        for (const auto &[lastSent, expected] : cases) {
+            p.engine.lastSent = lastSent;
+            p.takeWrites();
+            p.engine.reply(1, 1);
+            QCOMPARE(p.takeWrites(), QStringList{expected});
+        }
+    }
+
+    void eachReplyScrollsTheGraph()
+    {
+        WindowProbe p("h");
+        p.engine.reply(1, 500);
+        QCOMPARE(p.window->drawing().pixel(384, 84), qRgb(0, 0xC0, 0));
+        p.engine.reply(3, 500);
+        const QImage &drawing = p.window->drawing();
+        QCOMPARE(drawing.pixel(382, 84), qRgb(0, 0xC0, 0));
+        QCOMPARE(drawing.pixel(383, 64), qRgb(0xC0, 0, 0));
+        QCOMPARE(drawing.pixel(384, 84), qRgb(0, 0xC0, 0));
+        QCOMPARE(drawing.pixel(384, 83), p.window->palette().color(QPalette::Window).rgb());
+    }
+};
+
+QTEST_MAIN(TestReplyStats)
+#include "test_reply_stats.moc"

@@ -12,12 +12,15 @@ struct Placement {
     QRect geometry;
 };
 const Placement placements[] = {
-    {"Label1", {8, 10, 49, 13}},     {"HostName", {64, 8, 233, 19}},  {"Command1", {304, 8, 89, 17}},
-    {"Label2", {8, 32, 81, 13}},     {"SendLabel", {96, 32, 65, 13}}, {"Label4", {168, 32, 59, 13}},
-    {"RecvLabel", {232, 32, 65, 13}}, {"Label5", {304, 32, 31, 13}},  {"LossLabel", {344, 32, 39, 13}},
-    {"Label3", {8, 48, 80, 13}},     {"avping", {96, 48, 64, 13}},    {"Label6", {168, 48, 74, 13}},
-    {"cping", {248, 48, 65, 13}},    {"Label8", {304, 48, 31, 13}},   {"wndLoss", {344, 48, 39, 13}},
-    {"Label7", {72, 72, 265, 17}},   {"Label9", {96, 88, 225, 17}},   {"Check1", {16, 272, 105, 17}},
+    {"Label1", {8, 10, 49, 13}},      {"HostName", {64, 8, 233, 19}},
+    {"Command1", {304, 8, 89, 17}},   {"Label2", {8, 32, 81, 13}},
+    {"SendLabel", {96, 32, 65, 13}},  {"Label4", {168, 32, 59, 13}},
+    {"RecvLabel", {232, 32, 65, 13}}, {"Label5", {304, 32, 31, 13}},
+    {"LossLabel", {344, 32, 39, 13}}, {"Label3", {8, 48, 80, 13}},
+    {"avping", {96, 48, 64, 13}},     {"Label6", {168, 48, 74, 13}},
+    {"cping", {248, 48, 65, 13}},     {"Label8", {304, 48, 31, 13}},
+    {"wndLoss", {344, 48, 39, 13}},   {"Label7", {72, 72, 265, 17}},
+    {"Label9", {96, 88, 225, 17}},    {"Check1", {16, 272, 105, 17}},
 };
 
 int textWidth(const QWidget *w, const QString &text)
@@ -76,10 +79,21 @@ class TestWindow : public QObject {
     {
         WindowProbe p;
         const std::pair<const char *, QStringList> texts[] = {
-            {"Label1", {}}, {"Label2", {}}, {"Label4", {}}, {"Label5", {}}, {"Label3", {}},
-            {"Label6", {}}, {"Label8", {}}, {"Label7", {}}, {"Label9", {}},
-            {"SendLabel", {" 9999999"}}, {"RecvLabel", {" 9999999"}}, {"LossLabel", {"100 %"}},
-            {"avping", {"999 ms"}}, {"cping", {"99999 ms"}}, {"wndLoss", {"100 %"}},
+            {"Label1", {}},
+            {"Label2", {}},
+            {"Label4", {}},
+            {"Label5", {}},
+            {"Label3", {}},
+            {"Label6", {}},
+            {"Label8", {}},
+            {"Label7", {}},
+            {"Label9", {}},
+            {"SendLabel", {" 9999999"}},
+            {"RecvLabel", {" 9999999"}},
+            {"LossLabel", {"100 %"}},
+            {"avping", {"999 ms"}},
+            {"cping", {"99999 ms"}},
+            {"wndLoss", {"100 %"}},
         };
         for (const auto &[name, values] : texts) {
             QLabel *label = p.control(name);
@@ -175,7 +189,8 @@ class TestWindow : public QObject {
         p.hostBox()->setText("::1");
         p.takeWrites();
         p.window->Command1_Click();
-        QCOMPARE(p.takeWrites(), (QStringList{"host=\"::1\"", "running=true", "synchronous=false"}));
+        QCOMPARE(p.takeWrites(),
+                 (QStringList{"host=\"::1\"", "running=true", "synchronous=false"}));
         p.window->Command1_Click();
         QCOMPARE(p.takeWrites(), (QStringList{"running=false", "restart=true"}));
         QCOMPARE(p.button()->text(), "Start");
@@ -186,7 +201,8 @@ class TestWindow : public QObject {
         p.engine.stopByItself();
         QCOMPARE(p.button()->text(), "Stop");
         p.window->Command1_Click();
-        QCOMPARE(p.takeWrites(), (QStringList{"host=\"::1\"", "running=true", "synchronous=false"}));
+        QCOMPARE(p.takeWrites(),
+                 (QStringList{"host=\"::1\"", "running=true", "synchronous=false"}));
         QCOMPARE(p.button()->text(), "Stop");
     }
 
@@ -196,7 +212,8 @@ class TestWindow : public QObject {
         p.engine.sent(3);
         p.engine.reply(1, 20);
         p.engine.reply(2, 40);
-        const QStringList names{"SendLabel", "RecvLabel", "LossLabel", "avping", "cping", "wndLoss"};
+        const QStringList names{"SendLabel", "RecvLabel", "LossLabel",
+                                "avping",    "cping",     "wndLoss"};
         QStringList before;
         for (const QString &n : names)
             before << p.text(qPrintable(n));

@@ -58,8 +58,8 @@ class TestLagHistory : public QObject {
 
     void clampComparesWithTheEmptyMarker()
     {
-        const std::pair<int16_t, int16_t> cases[] = {
-            {999, 999}, {1000, 1000}, {1001, 1001}, {1002, 999}, {32767, 999}, {-32768, -32768}};
+        const std::pair<int16_t, int16_t> cases[] = {{999, 999},  {1000, 1000}, {1001, 1001},
+                                                     {1002, 999}, {32767, 999}, {-32768, -32768}};
         for (auto [pushed, stored] : cases) {
             LagHistory h = historyOf({pushed});
             QCOMPARE(h.slot(count), stored);
