@@ -1,11 +1,21 @@
-#include "IdleEngine.h"
+#include "IcmpEngine.h"
+#include "IcmpSocket.h"
 #include "frmPing.h"
 
 #include <QApplication>
 #include <QStringList>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
+    // Sockets first, while the process may still hold the right to open
+    // them; the window never runs privileged.
+    IcmpSockets sockets = openIcmpSockets();
+    dropPrivileges();
+    if (const std::string advice = socketAdvice(sockets, argv[0]); !advice.empty())
+        std::fprintf(stderr, "%s\n", advice.c_str());
+
     // The arguments form the host text as they stand; the toolkit sees none
     // of them, so a host text is never taken for one of its options.
     QStringList arguments;
@@ -14,7 +24,7 @@ int main(int argc, char *argv[])
     int toolkitArgc = 1;
     QApplication app(toolkitArgc, argv);
 
-    IdleEngine engine;
+    IcmpEngine engine(std::move(sockets));
     frmPing window(
         engine, [] { QApplication::beep(); }, arguments.join(' '));
     window.show();

@@ -1,0 +1,339 @@
+#include "IcmpEngine.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <random>
+
+namespace {
+
+constexpr int64_t nsPerMs = 1'000'000;
+constexpr double minIntervalMs = 10;
+constexpr double maxMs = INT_MAX;
+constexpr int readsPerWakeUp = 64; // then let the window breathe
+constexpr int minRetryMs = 1000;
+
+// A setting's new value, or the old one for NaN.
+double bounded(double value, double low, double high, double old)
+{
+    return std::isnan(value) ? old : std::clamp(std::nearbyint(value), low, high);
+}
+
+std::optional<IpAddress> toIpAddress(const QHostAddress &address)
+{
+    IpAddress ip;
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4); // also unwraps ::ffff:a.b.c.d
+    if (isV4) {
+        ip.family = icmp::Family::V4;
+        for (int i = 0; i < 4; ++i)
+            ip.bytes[i] = static_cast<uint8_t>(v4 >> (24 - 8 * i));
+    } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        ip.family = icmp::Family::V6;
+        const Q_IPV6ADDR v6 = address.toIPv6Address();
+        std::copy(std::begin(v6.c), std::end(v6.c), ip.bytes.begin());
+    } else {
+        return std::nullopt;
+    }
+    // "Any" would land on this machine under a name the user never gave.
+    if (address.isEqual(QHostAddress::AnyIPv4, QHostAddress::ConvertV4MappedToIPv4) ||
+        address.isEqual(QHostAddress::AnyIPv6))
+        return std::nullopt;
+    return ip;
+}
+
+} // namespace
+
+IcmpEngine::IcmpEngine(IcmpSockets sockets, QObject *parent)
+    : EchoEngine(parent), v4_(std::move(sockets.v4)), v6_(std::move(sockets.v6))
+{
+    std::random_device random;
+    tokenKey_ = uint64_t(random()) << 32 | random();
+    for (auto *socket : {socketFor(icmp::Family::V4), socketFor(icmp::Family::V6)}) {
+        if (socket) {
+            socket->setDontFragment(false);
+            watch(*socket);
+        }
+    }
+    sendTimer_.setSingleShot(true);
+    sendTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&sendTimer_, &QTimer::timeout, this, &IcmpEngine::sendDue);
+    timeoutTimer_.setSingleShot(true);
+    timeoutTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&timeoutTimer_, &QTimer::timeout, this, &IcmpEngine::expire);
+}
+
+IcmpEngine::~IcmpEngine()
+{
+    if (lookupId_ >= 0)
+        QHostInfo::abortHostLookup(lookupId_);
+}
+
+void IcmpEngine::watch(IcmpSocket &socket)
+{
+    auto *notifier = new QSocketNotifier(socket.handle(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this, &socket] { readFrom(socket); });
+}
+
+IcmpSocket *IcmpEngine::socketFor(icmp::Family family)
+{
+    auto &socket = family == icmp::Family::V4 ? v4_ : v6_;
+    return socket ? &*socket : nullptr;
+}
+
+void IcmpEngine::setRunning(bool on)
+{
+    if (on == running_)
+        return;
+    running_ = on;
+    ++run_;
+    target_.reset();
+    schedule_.stop();
+    sendTimer_.stop();
+    if (lookupId_ >= 0) {
+        QHostInfo::abortHostLookup(lookupId_);
+        lookupId_ = -1;
+    }
+    if (on) {
+        // Everything that may notify happens from the event loop, later.
+        const unsigned run = run_;
+        QMetaObject::invokeMethod(
+            this, [this, run] { beginRun(run); }, Qt::QueuedConnection);
+    }
+}
+
+void IcmpEngine::setSynchronous(bool on)
+{
+    synchronous_ = on;
+    if (!on) {
+        schedule_.settled(monotonicNs());
+        armSendTimer();
+    }
+}
+
+void IcmpEngine::setInterval(double ms)
+{
+    intervalMs_ = bounded(ms, minIntervalMs, maxMs, intervalMs_);
+    schedule_.intervalChanged(static_cast<int64_t>(intervalMs_) * nsPerMs);
+    armSendTimer();
+}
+
+double IcmpEngine::payloadSize() const
+{
+    const icmp::Family family = target_ ? target_->family : icmp::Family::V6;
+    return std::min(payloadBytes_, double(icmp::maxPayload(family)));
+}
+
+void IcmpEngine::setPayloadSize(double bytes)
+{
+    payloadBytes_ = bounded(bytes, 0, double(icmp::maxPayload(icmp::Family::V6)), payloadBytes_);
+}
+
+void IcmpEngine::setTimeout(double ms)
+{
+    timeoutMs_ = bounded(ms, 1, maxMs, timeoutMs_);
+}
+
+void IcmpEngine::setDontFragment(bool on)
+{
+    dontFragment_ = on;
+    for (auto *socket : {socketFor(icmp::Family::V4), socketFor(icmp::Family::V6)})
+        if (socket)
+            socket->setDontFragment(on);
+}
+
+void IcmpEngine::beginRun(unsigned run)
+{
+    if (run != run_ || !running_)
+        return;
+    const QString name = host_.trimmed();
+    if (name.isEmpty() || name.size() > maxHostLength) {
+        giveUp(EchoFailure::ResolveFailed, EINVAL);
+        return;
+    }
+    const QHostAddress literal(name);
+    if (!literal.isNull()) {
+        if (const auto target = toIpAddress(literal))
+            aim(*target);
+        else
+            giveUp(EchoFailure::ResolveFailed, EADDRNOTAVAIL);
+        return;
+    }
+    lookupId_ = QHostInfo::lookupHost(name, this,
+                                      [this, run](const QHostInfo &info) { resolved(run, info); });
+}
+
+void IcmpEngine::resolved(unsigned run, const QHostInfo &info)
+{
+    if (run != run_ || !running_)
+        return;
+    lookupId_ = -1;
+    std::optional<IpAddress> fallback;
+    for (const QHostAddress &address : info.addresses()) {
+        const auto target = toIpAddress(address);
+        if (!target)
+            continue;
+        if (socketFor(target->family)) {
+            aim(*target);
+            return;
+        }
+        fallback = fallback ? fallback : target;
+    }
+    if (fallback) {
+        aim(*fallback); // reports the missing socket
+        return;
+    }
+    // Perhaps the network is not up yet: try again, at a calm pace.
+    QTimer::singleShot(std::max(minRetryMs, static_cast<int>(intervalMs_)), this,
+                       [this, run] { beginRun(run); });
+    emit requestFailed(0, int(EchoFailure::ResolveFailed), info.error());
+}
+
+void IcmpEngine::aim(const IpAddress &target)
+{
+    if (!socketFor(target.family)) {
+        giveUp(EchoFailure::NoSocket, target.family == icmp::Family::V4 ? 4 : 6);
+        return;
+    }
+    target_ = target;
+    schedule_.start(monotonicNs());
+    armSendTimer();
+}
+
+void IcmpEngine::giveUp(EchoFailure reason, int detail)
+{
+    running_ = false;
+    ++run_;
+    schedule_.stop();
+    sendTimer_.stop();
+    emit requestFailed(0, int(reason), detail);
+    emit stoppedSending();
+}
+
+void IcmpEngine::sendDue()
+{
+    const int64_t now = monotonicNs();
+    if (running_ && target_ && schedule_.due(now))
+        sendOne(now);
+    armSendTimer();
+}
+
+void IcmpEngine::sendOne(int64_t nowNs)
+{
+    IcmpSocket &socket = *socketFor(target_->family);
+    const uint16_t seq = restart_ ? 1 : nextSeq_;
+    restart_ = false;
+    nextSeq_ = static_cast<uint16_t>(seq + 1);
+
+    PendingRequest request;
+    request.seq = seq;
+    request.token = tokenKey_ ^ ++tokenCount_;
+    request.payloadSize = std::min<size_t>(payloadBytes_, icmp::maxPayload(target_->family));
+    const auto payload = icmp::payloadFor(request.token, request.payloadSize);
+    const auto packet = icmp::buildEchoRequest(target_->family, socket.identifier(), seq, payload);
+
+    schedule_.sent(nowNs, static_cast<int64_t>(intervalMs_) * nsPerMs, synchronous_);
+    request.sentWallNs = wallClockNs();
+    const int error = socket.send(*target_, packet);
+    if (error != 0) {
+        schedule_.settled(nowNs);
+        emit requestFailed(static_cast<qint16>(seq), int(EchoFailure::SendFailed), error);
+        return;
+    }
+    request.deadlineNs = nowNs + static_cast<int64_t>(timeoutMs_) * nsPerMs;
+    const auto displaced = outstanding_.add(request);
+    lastSent_ = seq;
+    armTimeoutTimer();
+    if (displaced)
+        emit requestFailed(static_cast<qint16>(displaced->seq), int(EchoFailure::Timeout), 0);
+    emit requestSent();
+}
+
+void IcmpEngine::readFrom(IcmpSocket &socket)
+{
+    for (int i = 0; i < readsPerWakeUp; ++i) {
+        if (auto queued = socket.receiveError()) {
+            fail(queued->error);
+            continue;
+        }
+        const auto packet = socket.receive();
+        if (!packet)
+            return;
+        const icmp::Message message = icmp::parse(socket.family(), packet->bytes, socket.framing());
+        const bool raw = socket.kind() == SocketKind::Raw;
+        if (const auto *reply = std::get_if<icmp::EchoReply>(&message)) {
+            if (!raw || reply->id == socket.identifier())
+                answer(*reply, *packet);
+        } else if (const auto *error = std::get_if<icmp::EchoError>(&message)) {
+            if (!raw || error->id == socket.identifier())
+                fail(*error);
+        }
+    }
+}
+
+void IcmpEngine::answer(const icmp::EchoReply &reply, const ReceivedPacket &packet)
+{
+    const auto request = outstanding_.takeAnswered(reply);
+    if (!request)
+        return;
+    const double ms = double(packet.wallNs - request->sentWallNs) / nsPerMs;
+    const auto roundTrip = static_cast<qint32>(std::clamp(std::nearbyint(ms), 0.0, maxMs));
+    const int hops = reply.ttl >= 0 ? reply.ttl : packet.hopLimit;
+    settle();
+    armTimeoutTimer();
+    emit replyReceived(static_cast<qint16>(request->seq), hops, roundTrip);
+}
+
+void IcmpEngine::fail(const icmp::EchoError &error)
+{
+    if (!outstanding_.take(error.seq))
+        return;
+    settle();
+    armTimeoutTimer();
+    emit requestFailed(static_cast<qint16>(error.seq), int(EchoFailure::IcmpError),
+                       error.type * 256 + error.code);
+}
+
+void IcmpEngine::expire()
+{
+    const auto expired = outstanding_.takeExpired(monotonicNs());
+    if (!expired.empty())
+        settle();
+    armTimeoutTimer();
+    for (const PendingRequest &request : expired)
+        emit requestFailed(static_cast<qint16>(request.seq), int(EchoFailure::Timeout), 0);
+}
+
+void IcmpEngine::settle()
+{
+    schedule_.settled(monotonicNs());
+    armSendTimer();
+}
+
+void IcmpEngine::armSendTimer()
+{
+    const auto due = schedule_.nextDue();
+    if (!running_ || !target_ || !due) {
+        sendTimer_.stop();
+        return;
+    }
+    // Round up, so the timer does not fire just before the deadline.
+    const int64_t wait = std::max<int64_t>(*due - monotonicNs(), 0);
+    sendTimer_.start(static_cast<int>(std::min<int64_t>((wait + nsPerMs - 1) / nsPerMs, INT_MAX)));
+}
+
+void IcmpEngine::armTimeoutTimer()
+{
+    const auto deadline = outstanding_.nextDeadline();
+    if (!deadline) {
+        timeoutTimer_.stop();
+        return;
+    }
+    const int64_t wait = std::max<int64_t>(*deadline - monotonicNs(), 0);
+    timeoutTimer_.start(
+        static_cast<int>(std::min<int64_t>((wait + nsPerMs - 1) / nsPerMs, INT_MAX)));
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "EchoEngine.h"
+#include "IcmpSocket.h"
+#include "Outstanding.h"
+#include "SendSchedule.h"
+
+#include <QTimer>
+
+#include <optional>
+
+class QHostInfo;
+class QSocketNotifier;
+
+// The real pinger: ICMP echo over IPv4 and IPv6 on sockets opened before the
+// program dropped its privileges. All work happens in timer and socket
+// notifier callbacks on the thread that owns it.
+class IcmpEngine : public EchoEngine {
+    Q_OBJECT
+
+  public:
+    explicit IcmpEngine(IcmpSockets sockets, QObject *parent = nullptr);
+    ~IcmpEngine() override;
+
+    bool running() const override { return running_; }
+    void setRunning(bool on) override;
+    bool synchronous() const override { return synchronous_; }
+    void setSynchronous(bool on) override;
+    QString host() const override { return host_; }
+    void setHost(const QString &host) override { host_ = host; }
+    double interval() const override { return intervalMs_; }
+    void setInterval(double ms) override;
+    double payloadSize() const override;
+    void setPayloadSize(double bytes) override;
+    bool restartSequence() const override { return restart_; }
+    void setRestartSequence(bool on) override { restart_ = on; }
+    double timeout() const override { return timeoutMs_; }
+    void setTimeout(double ms) override;
+    bool dontFragment() const override { return dontFragment_; }
+    void setDontFragment(bool on) override;
+    double lastSequenceSent() const override { return lastSent_; }
+
+    static constexpr int maxHostLength = 253;
+
+  private:
+    void beginRun(unsigned run);
+    void resolved(unsigned run, const QHostInfo &info);
+    void aim(const IpAddress &target);
+    void giveUp(EchoFailure reason, int detail);
+    void sendDue();
+    void sendOne(int64_t nowNs);
+    void readFrom(IcmpSocket &socket);
+    void answer(const icmp::EchoReply &reply, const ReceivedPacket &packet);
+    void fail(const icmp::EchoError &error);
+    void expire();
+    void settle();
+    void armSendTimer();
+    void armTimeoutTimer();
+    IcmpSocket *socketFor(icmp::Family family);
+    void watch(IcmpSocket &socket);
+
+    std::optional<IcmpSocket> v4_;
+    std::optional<IcmpSocket> v6_;
+    QTimer sendTimer_;
+    QTimer timeoutTimer_;
+    int lookupId_ = -1;
+    unsigned run_ = 0; // tells results of an earlier switch-on from the current one
+
+    bool running_ = false;
+    bool synchronous_ = false;
+    QString host_;
+    double intervalMs_ = 100;
+    double payloadBytes_ = 32;
+    bool restart_ = false;
+    double timeoutMs_ = 2000;
+    bool dontFragment_ = false;
+    double lastSent_ = 0;
+
+    std::optional<IpAddress> target_;
+    uint16_t nextSeq_ = 1;
+    uint64_t tokenKey_ = 0;
+    uint64_t tokenCount_ = 0;
+    Outstanding outstanding_;
+    SendSchedule schedule_;
+};

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <variant>
+#include <vector>
+
+// ICMP echo messages for both address families, as pure functions of bytes.
+namespace icmp {
+
+enum class Family : uint8_t { V4, V6 };
+
+constexpr size_t headerSize = 8;
+// The largest echo data a request can carry: 65535 minus the IPv4 and ICMP
+// headers, or minus the ICMPv6 header alone (IPv6 does not count its own).
+constexpr size_t maxPayload(Family f)
+{
+    return f == Family::V4 ? 65535 - 20 - headerSize : 65535 - headerSize;
+}
+
+// The RFC 1071 internet checksum.
+uint16_t checksum(std::span<const uint8_t> bytes);
+
+// An echo request: header and payload. The IPv4 checksum is filled in; the
+// kernel computes the ICMPv6 one, which covers the addresses.
+std::vector<uint8_t> buildEchoRequest(Family family, uint16_t id, uint16_t seq,
+                                      std::span<const uint8_t> payload);
+
+// The echo data of one request: `token` in its first bytes (as many as fit),
+// then a pattern that depends on it, so a reply proves it answers this request.
+std::vector<uint8_t> payloadFor(uint64_t token, size_t size);
+
+struct EchoReply {
+    uint16_t id = 0;
+    uint16_t seq = 0;
+    std::span<const uint8_t> payload;
+    int ttl = -1; // from the IPv4 header, where the packet has one
+};
+
+// An ICMP error that quotes one of the echo requests.
+struct EchoError {
+    uint16_t id = 0;
+    uint16_t seq = 0;
+    uint8_t type = 0;
+    uint8_t code = 0;
+};
+
+using Message = std::variant<std::monostate, EchoReply, EchoError>;
+
+struct Framing {
+    bool ipHeader = false;       // IPv4 raw sockets deliver the IP header
+    bool verifyChecksum = false; // the kernel has not checked it for us
+};
+
+// Reads one received packet; anything that is neither an echo reply nor an
+// error quoting an echo request, or that is truncated or corrupt, is monostate.
+Message parse(Family family, std::span<const uint8_t> packet, Framing framing);
+
+// Reads the echo request that an error queue hands back with an ICMP error.
+std::optional<EchoError> parseQuotedRequest(Family family, std::span<const uint8_t> quoted);
+
+} // namespace icmp

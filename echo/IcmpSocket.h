@@ -1,0 +1,90 @@
+#pragma once
+
+#include "IcmpPacket.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// The platform's ICMP sockets behind a small portable face. The POSIX
+// backend lives in posix/.
+
+struct IpAddress {
+    icmp::Family family = icmp::Family::V4;
+    std::array<uint8_t, 16> bytes{}; // IPv4 uses the first four
+};
+
+enum class SocketKind {
+    Datagram, // unprivileged ICMP socket; the kernel owns the identifier
+    Raw,      // needs CAP_NET_RAW; sees every ICMP message of its family
+};
+
+struct ReceivedPacket {
+    std::span<const uint8_t> bytes; // valid until the next receive
+    int64_t wallNs = 0;             // the kernel's receive time
+    int hopLimit = -1;
+};
+
+struct QueuedError {
+    icmp::EchoError error; // the quoted request, with the ICMP type and code
+};
+
+class IcmpSocket {
+  public:
+    // Opens a socket of the given kind, or fails with an errno value.
+    static std::optional<IcmpSocket> open(icmp::Family family, SocketKind kind, int &error);
+
+    IcmpSocket(IcmpSocket &&other) noexcept;
+    IcmpSocket &operator=(IcmpSocket &&other) noexcept;
+    IcmpSocket(const IcmpSocket &) = delete;
+    IcmpSocket &operator=(const IcmpSocket &) = delete;
+    ~IcmpSocket();
+
+    icmp::Family family() const { return family_; }
+    SocketKind kind() const { return kind_; }
+    int handle() const { return fd_; }
+    icmp::Framing framing() const;
+    // The echo identifier replies to this socket carry.
+    uint16_t identifier() const { return identifier_; }
+
+    // Hands one packet to the kernel; 0 or an errno value.
+    int send(const IpAddress &to, std::span<const uint8_t> packet);
+    void setDontFragment(bool on);
+
+    // Non-blocking; nothing when the queue is empty.
+    std::optional<ReceivedPacket> receive();
+    // ICMP errors the kernel matched to this socket (datagram sockets only).
+    std::optional<QueuedError> receiveError();
+
+  private:
+    IcmpSocket(int fd, icmp::Family family, SocketKind kind, uint16_t identifier);
+
+    int fd_ = -1;
+    icmp::Family family_;
+    SocketKind kind_;
+    uint16_t identifier_ = 0;
+    std::vector<uint8_t> buffer_;
+};
+
+struct IcmpSockets {
+    std::optional<IcmpSocket> v4;
+    std::optional<IcmpSocket> v6;
+    int v4Error = 0;
+    int v6Error = 0;
+};
+
+// Opens one socket per family, preferring the unprivileged kind and falling
+// back to raw sockets where the process may open them.
+IcmpSockets openIcmpSockets();
+
+// Gives up every capability and any set-user-id identity for good.
+void dropPrivileges();
+
+// How to allow pinging when a family has no socket, in one line.
+std::string socketAdvice(const IcmpSockets &sockets, const std::string &programPath);
+
+int64_t wallClockNs();
+int64_t monotonicNs();
