@@ -124,7 +124,8 @@ void IcmpEngine::setInterval(double ms)
 
 double IcmpEngine::payloadSize() const
 {
-    const icmp::Family family = target_ ? target_->family : icmp::Family::V6;
+    // The limit of the family last pinged; before any, the larger one.
+    const icmp::Family family = lastFamily_.value_or(icmp::Family::V6);
     return std::min(payloadBytes_, double(icmp::maxPayload(family)));
 }
 
@@ -200,6 +201,7 @@ void IcmpEngine::aim(const IpAddress &target)
         return;
     }
     target_ = target;
+    lastFamily_ = target.family;
     schedule_.start(monotonicNs());
     armSendTimer();
 }
@@ -225,9 +227,8 @@ void IcmpEngine::sendDue()
 void IcmpEngine::sendOne(int64_t nowNs)
 {
     IcmpSocket &socket = *socketFor(target_->family);
-    const uint16_t seq = restart_ ? 1 : nextSeq_;
+    const uint16_t seq = sequence_.take(restart_);
     restart_ = false;
-    nextSeq_ = static_cast<uint16_t>(seq + 1);
 
     PendingRequest request;
     request.seq = seq;

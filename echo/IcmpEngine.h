@@ -4,6 +4,7 @@
 #include "IcmpSocket.h"
 #include "Outstanding.h"
 #include "SendSchedule.h"
+#include "SequenceCounter.h"
 
 #include <QTimer>
 
@@ -77,7 +78,8 @@ class IcmpEngine : public EchoEngine {
     double lastSent_ = 0;
 
     std::optional<IpAddress> target_;
-    uint16_t nextSeq_ = 1;
+    std::optional<icmp::Family> lastFamily_;
+    SequenceCounter sequence_;
     uint64_t tokenKey_ = 0;
     uint64_t tokenCount_ = 0;
     Outstanding outstanding_;

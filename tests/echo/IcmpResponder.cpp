@@ -1,0 +1,149 @@
+#include "IcmpResponder.h"
+
+#include <netinet/icmp6.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto longestRun = std::chrono::minutes(5);
+
+struct Outgoing {
+    Clock::time_point due;
+    std::vector<uint8_t> bytes;
+    sockaddr_storage to;
+    socklen_t toLength;
+};
+
+void setChecksum(std::vector<uint8_t> &message)
+{
+    message[2] = message[3] = 0;
+    const uint16_t sum = icmp::checksum(message);
+    message[2] = uint8_t(sum >> 8);
+    message[3] = uint8_t(sum);
+}
+
+// An IPv6 header for the quote of an ICMPv6 error: loopback to loopback.
+std::vector<uint8_t> loopbackIp6Header(size_t payloadLength)
+{
+    std::vector<uint8_t> h(40, 0);
+    h[0] = 0x60;
+    h[4] = uint8_t(payloadLength >> 8);
+    h[5] = uint8_t(payloadLength);
+    h[6] = 58;
+    h[7] = 64;
+    h[23] = 1;
+    h[39] = 1;
+    return h;
+}
+
+} // namespace
+
+IcmpResponder::IcmpResponder(icmp::Family family, Script script)
+    : family_(family), script_(std::move(script))
+{
+    const bool v4 = family == icmp::Family::V4;
+    fd_ = socket(v4 ? AF_INET : AF_INET6, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                 v4 ? int(IPPROTO_ICMP) : int(IPPROTO_ICMPV6));
+    if (fd_ < 0)
+        return;
+    if (!v4) {
+        icmp6_filter filter;
+        ICMP6_FILTER_SETBLOCKALL(&filter);
+        ICMP6_FILTER_SETPASS(ICMP6_ECHO_REQUEST, &filter);
+        setsockopt(fd_, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+    }
+    thread_ = std::thread([this] { run(); });
+}
+
+IcmpResponder::~IcmpResponder()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+void IcmpResponder::run()
+{
+    const bool v4 = family_ == icmp::Family::V4;
+    const auto end = Clock::now() + longestRun;
+    std::vector<Outgoing> queue;
+    std::vector<uint8_t> buffer(70000);
+    while (!stop_ && Clock::now() < end) {
+        std::chrono::nanoseconds wait = std::chrono::milliseconds(20);
+        const auto now = Clock::now();
+        for (const Outgoing &o : queue)
+            wait = std::min(wait, std::max<std::chrono::nanoseconds>(o.due - now, {}));
+        pollfd pfd{fd_, POLLIN, 0};
+        const timespec timeout{0, static_cast<long>(wait.count())};
+        ppoll(&pfd, 1, &timeout, nullptr);
+
+        // Send what is due, in the order it fell due.
+        std::stable_sort(queue.begin(), queue.end(),
+                         [](const Outgoing &a, const Outgoing &b) { return a.due < b.due; });
+        while (!queue.empty() && queue.front().due <= Clock::now()) {
+            const Outgoing &o = queue.front();
+            sendto(fd_, o.bytes.data(), o.bytes.size(), 0,
+                   reinterpret_cast<const sockaddr *>(&o.to), o.toLength);
+            queue.erase(queue.begin());
+        }
+
+        for (int i = 0; i < 64; ++i) {
+            sockaddr_storage from;
+            socklen_t fromLength = sizeof from;
+            const ssize_t n = recvfrom(fd_, buffer.data(), buffer.size(), 0,
+                                       reinterpret_cast<sockaddr *>(&from), &fromLength);
+            if (n <= 0)
+                break;
+            std::span<const uint8_t> packet(buffer.data(), size_t(n));
+            std::span<const uint8_t> ipHeader;
+            if (v4) {
+                const size_t ihl = (packet[0] & 0x0F) * 4u;
+                ipHeader = packet.first(ihl);
+                packet = packet.subspan(ihl);
+            }
+            if (packet.size() < icmp::headerSize || packet[0] != (v4 ? 8 : 128))
+                continue;
+            ++seen_;
+            const uint16_t seq = uint16_t(packet[6] << 8 | packet[7]);
+            const Action action = script_(seq);
+            if (action.drop)
+                continue;
+
+            std::vector<uint8_t> reply(packet.begin(), packet.end());
+            if (action.unreachable) {
+                std::vector<uint8_t> quote =
+                    v4 ? std::vector<uint8_t>(ipHeader.begin(), ipHeader.end())
+                       : loopbackIp6Header(packet.size());
+                quote.insert(quote.end(), packet.begin(), packet.begin() + 8);
+                reply = {uint8_t(v4 ? 3 : 1), uint8_t(v4 ? 1 : 3), 0, 0, 0, 0, 0, 0};
+                reply.insert(reply.end(), quote.begin(), quote.end());
+            } else {
+                reply[0] = v4 ? 0 : 129;
+                if (action.foreignId)
+                    reply[4] ^= 0x55;
+                if (action.corruption == Corruption::Truncate)
+                    reply.pop_back();
+                if (action.corruption == Corruption::Payload && reply.size() > icmp::headerSize)
+                    reply.back() ^= 0x01;
+            }
+            if (v4)
+                setChecksum(reply);
+            if (action.corruption == Corruption::Checksum)
+                reply[2] ^= 0x10; // on IPv6 the kernel fills the checksum in anyway
+            for (int copy = 0; copy < action.copies; ++copy)
+                queue.push_back({Clock::now() + std::chrono::milliseconds(action.delayMs), reply,
+                                 from, fromLength});
+        }
+    }
+}

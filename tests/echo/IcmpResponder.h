@@ -1,0 +1,42 @@
+#pragma once
+
+#include "IcmpPacket.h"
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+// A scripted answering host for tests: a raw socket that reads the echo
+// requests arriving on loopback and answers each as its script says. Run it
+// where the kernel's own echo replies are switched off.
+class IcmpResponder {
+  public:
+    enum class Corruption { None, Checksum, Payload, Truncate };
+    struct Action {
+        bool drop = false;
+        int delayMs = 0;
+        int copies = 1;
+        Corruption corruption = Corruption::None;
+        bool foreignId = false;
+        bool unreachable = false; // answer with destination-unreachable instead
+    };
+    using Script = std::function<Action(uint16_t seq)>;
+
+    IcmpResponder(icmp::Family family, Script script);
+    ~IcmpResponder();
+    IcmpResponder(const IcmpResponder &) = delete;
+    IcmpResponder &operator=(const IcmpResponder &) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    int requestsSeen() const { return seen_; }
+
+  private:
+    void run();
+
+    icmp::Family family_;
+    Script script_;
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> seen_{0};
+    std::thread thread_;
+};

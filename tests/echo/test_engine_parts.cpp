@@ -1,0 +1,152 @@
+#include "Outstanding.h"
+#include "SendSchedule.h"
+#include "SequenceCounter.h"
+
+#include <QTest>
+
+namespace {
+constexpr int64_t ms = 1'000'000;
+
+PendingRequest request(uint16_t seq, int64_t deadline, size_t size = 16)
+{
+    return {.seq = seq,
+            .token = 1000u + seq,
+            .payloadSize = size,
+            .sentWallNs = 0,
+            .deadlineNs = deadline};
+}
+
+icmp::EchoReply replyFor(const PendingRequest &r, const std::vector<uint8_t> &payload)
+{
+    return {.id = 1, .seq = r.seq, .payload = payload, .ttl = 64};
+}
+} // namespace
+
+class TestEngineParts : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void repliesTakeTheirRequestOnce()
+    {
+        Outstanding table;
+        const PendingRequest r = request(7, 100);
+        table.add(r);
+        const auto payload = icmp::payloadFor(r.token, r.payloadSize);
+        QVERIFY(table.takeAnswered(replyFor(r, payload)));
+        QVERIFY(!table.takeAnswered(replyFor(r, payload))); // duplicate
+        QVERIFY(table.empty());
+    }
+
+    void repliesMustCarryTheRequestsData()
+    {
+        Outstanding table;
+        const PendingRequest r = request(7, 100);
+        table.add(r);
+        auto payload = icmp::payloadFor(r.token, r.payloadSize);
+        payload[12] ^= 0x40;
+        QVERIFY(!table.takeAnswered(replyFor(r, payload)));
+        payload = icmp::payloadFor(r.token + 1, r.payloadSize); // someone else's
+        QVERIFY(!table.takeAnswered(replyFor(r, payload)));
+        payload = icmp::payloadFor(r.token, r.payloadSize - 1); // truncated
+        QVERIFY(!table.takeAnswered(replyFor(r, payload)));
+        PendingRequest other = r;
+        other.seq = 8;
+        QVERIFY(!table.takeAnswered(replyFor(other, icmp::payloadFor(r.token, r.payloadSize))));
+        QCOMPARE(table.size(), size_t(1));
+        QVERIFY(table.takeAnswered(replyFor(r, icmp::payloadFor(r.token, r.payloadSize))));
+    }
+
+    void expiryTakesOverdueRequestsOldestFirst()
+    {
+        Outstanding table;
+        for (uint16_t seq : {5, 3, 9, 4})
+            table.add(request(seq, seq * 10));
+        QCOMPARE(*table.nextDeadline(), 30);
+        const auto expired = table.takeExpired(50);
+        QCOMPARE(expired.size(), size_t(3));
+        QCOMPARE(expired[0].seq, 3);
+        QCOMPARE(expired[2].seq, 5);
+        QCOMPARE(*table.nextDeadline(), 90);
+        QVERIFY(table.take(9));
+        QVERIFY(!table.nextDeadline());
+    }
+
+    void aReusedSequenceDisplacesTheOldRequest()
+    {
+        Outstanding table;
+        QVERIFY(!table.add(request(1, 10)));
+        const auto displaced = table.add(request(1, 20));
+        QVERIFY(displaced);
+        QCOMPARE(displaced->deadlineNs, 10);
+        QCOMPARE(table.size(), size_t(1));
+    }
+
+    void deadlinesAreAbsolute()
+    {
+        SendSchedule s;
+        s.start(0);
+        QVERIFY(s.due(0));
+        // Each send comes a little late; the deadlines do not drift.
+        int64_t now = 0;
+        for (int i = 0; i < 1000; ++i) {
+            now = *s.nextDue() + (i % 7) * ms / 10;
+            s.sent(now, 10 * ms, false);
+        }
+        QCOMPARE(*s.nextDue(), 10'000 * ms);
+    }
+
+    void aStallSendsOnceAndReanchors()
+    {
+        SendSchedule s;
+        s.start(0);
+        s.sent(0, 10 * ms, false);
+        s.sent(500 * ms, 10 * ms, false); // woke 49 intervals late
+        QCOMPARE(*s.nextDue(), 510 * ms);
+        QVERIFY(!s.due(505 * ms));
+    }
+
+    void synchronousWaitsForTheAnswer()
+    {
+        SendSchedule s;
+        s.start(0);
+        s.sent(0, 10 * ms, true);
+        QVERIFY(!s.nextDue());
+        QVERIFY(!s.due(50 * ms));
+        s.settled(4 * ms); // answered before the interval ran out
+        QCOMPARE(*s.nextDue(), 10 * ms);
+        s.sent(10 * ms, 10 * ms, true);
+        s.settled(80 * ms); // answered late: send at once
+        QCOMPARE(*s.nextDue(), 80 * ms);
+    }
+
+    void aNewIntervalCountsFromTheLastRequest()
+    {
+        SendSchedule s;
+        s.start(0);
+        s.sent(0, 10'000 * ms, false);
+        s.intervalChanged(100 * ms);
+        QCOMPARE(*s.nextDue(), 100 * ms);
+        s.stop();
+        QVERIFY(!s.nextDue());
+    }
+
+    void sequencesCountUpWrapAndRestart()
+    {
+        SequenceCounter counter;
+        QCOMPARE(counter.take(false), 1);
+        QCOMPARE(counter.take(false), 2);
+        QCOMPARE(counter.take(true), 1);
+        QCOMPARE(counter.take(false), 2);
+        for (int seq = 3; seq < 65535; ++seq)
+            counter.take(false);
+        QCOMPARE(counter.take(false), 65535);
+        QCOMPARE(counter.take(false), 0);
+        QCOMPARE(counter.take(false), 1);
+        // The window reads them as signed 16-bit numbers.
+        QCOMPARE(static_cast<int16_t>(uint16_t(32768)), -32768);
+        QCOMPARE(static_cast<int16_t>(uint16_t(65535)), -1);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestEngineParts)
+#include "test_engine_parts.moc"

@@ -1,0 +1,404 @@
+// Runs inside a private network namespace (in-netns.sh): every packet stays
+// on that namespace's loopback.
+#include "IcmpEngine.h"
+#include "IcmpResponder.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+Q_DECLARE_METATYPE(icmp::Family)
+Q_DECLARE_METATYPE(SocketKind)
+
+namespace {
+
+using Family = icmp::Family;
+using Action = IcmpResponder::Action;
+
+void kernelEcho(bool on)
+{
+    std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << (on ? 0 : 1);
+    std::ofstream("/proc/sys/net/ipv6/icmp/echo_ignore_all") << (on ? 0 : 1);
+}
+
+void setLoopbackMtu(int mtu)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    request.ifr_mtu = mtu;
+    ioctl(fd, SIOCSIFMTU, &request);
+    close(fd);
+}
+
+QString loopback(Family family)
+{
+    return family == Family::V4 ? "127.0.0.1" : "::1";
+}
+
+struct Failure {
+    int seq;
+    int reason;
+    int detail;
+};
+
+// An engine on one socket of the kind under test, with what it reports.
+struct Probe {
+    IcmpEngine engine;
+    int sent = 0;
+    int stopped = 0;
+    QList<int> replies;
+    QList<int> roundTrips;
+    QList<int> hops;
+    QList<Failure> failures;
+    QList<qint64> sendTimes;
+    QElapsedTimer clock;
+
+    static IcmpSockets socketsOf(Family family, SocketKind kind)
+    {
+        IcmpSockets sockets;
+        int error = 0;
+        (family == Family::V4 ? sockets.v4 : sockets.v6) = IcmpSocket::open(family, kind, error);
+        if (error != 0)
+            qFatal("cannot open a socket: %s", std::strerror(error));
+        return sockets;
+    }
+
+    Probe(Family family, SocketKind kind) : engine(socketsOf(family, kind))
+    {
+        clock.start();
+        QObject::connect(&engine, &EchoEngine::requestSent, [this] {
+            ++sent;
+            sendTimes << clock.elapsed();
+        });
+        QObject::connect(&engine, &EchoEngine::replyReceived,
+                         [this](qint16 seq, int value, qint32 ms) {
+                             replies << seq;
+                             hops << value;
+                             roundTrips << ms;
+                         });
+        QObject::connect(&engine, &EchoEngine::requestFailed,
+                         [this](int seq, int reason, int detail) {
+                             failures << Failure{seq, reason, detail};
+                         });
+        QObject::connect(&engine, &EchoEngine::stoppedSending, [this] { ++stopped; });
+        engine.setInterval(20);
+        engine.setTimeout(300);
+    }
+
+    void ping(const QString &host)
+    {
+        engine.setHost(host);
+        engine.setRunning(true);
+    }
+
+    // Pings until `count` requests went out, then lets their fate settle.
+    [[nodiscard]] bool pingRequests(const QString &host, int count)
+    {
+        ping(host);
+        const bool allSent = QTest::qWaitFor([&] { return sent >= count; }, 10000);
+        engine.setRunning(false);
+        const bool settled = QTest::qWaitFor(
+            [&] { return replies.size() + failures.size() >= sent; }, engine.timeout() + 1000);
+        return allSent && settled;
+    }
+
+    QList<int> failedWith(EchoFailure reason) const
+    {
+        QList<int> seqs;
+        for (const Failure &f : failures)
+            if (f.reason == int(reason))
+                seqs << f.seq;
+        return seqs;
+    }
+};
+
+void addFamiliesAndKinds()
+{
+    QTest::addColumn<Family>("family");
+    QTest::addColumn<SocketKind>("kind");
+    QTest::newRow("IPv4 datagram") << Family::V4 << SocketKind::Datagram;
+    QTest::newRow("IPv4 raw") << Family::V4 << SocketKind::Raw;
+    QTest::newRow("IPv6 datagram") << Family::V6 << SocketKind::Datagram;
+    QTest::newRow("IPv6 raw") << Family::V6 << SocketKind::Raw;
+}
+
+} // namespace
+
+class TestIcmpEngine : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() { kernelEcho(false); }
+
+    void kernelRepliesOnLoopback_data() { addFamiliesAndKinds(); }
+    void kernelRepliesOnLoopback()
+    {
+        QFETCH(Family, family);
+        QFETCH(SocketKind, kind);
+        kernelEcho(true);
+        Probe p(family, kind);
+        QVERIFY(p.pingRequests(loopback(family), 5));
+        QCOMPARE(p.replies.mid(0, 5), (QList<int>{1, 2, 3, 4, 5}));
+        QCOMPARE(p.replies.size(), p.sent);
+        QVERIFY(p.failures.isEmpty());
+        for (int ms : p.roundTrips)
+            QVERIFY2(ms >= 0 && ms <= 5, qPrintable(QString::number(ms)));
+        QCOMPARE(p.hops.first(), 64);
+        QCOMPARE(p.engine.lastSequenceSent(), double(p.sent));
+    }
+
+    void payloadSizesAtTheLimits_data() { addFamiliesAndKinds(); }
+    void payloadSizesAtTheLimits()
+    {
+        QFETCH(Family, family);
+        QFETCH(SocketKind, kind);
+        kernelEcho(true);
+        Probe p(family, kind);
+        p.engine.setPayloadSize(1e9);
+        QCOMPARE(p.engine.payloadSize(), 65527.0);
+        QVERIFY(p.pingRequests(loopback(family), 1));
+        QCOMPARE(p.engine.payloadSize(), family == Family::V4 ? 65507.0 : 65527.0);
+        QCOMPARE(p.replies, QList<int>{1});
+
+        p.engine.setPayloadSize(-3);
+        QCOMPARE(p.engine.payloadSize(), 0.0);
+        QVERIFY(p.pingRequests(loopback(family), 2));
+        QCOMPARE(p.replies, (QList<int>{1, 2}));
+    }
+
+    void delaysAreMeasuredToTheMillisecond_data() { addFamiliesAndKinds(); }
+    void delaysAreMeasuredToTheMillisecond()
+    {
+        QFETCH(Family, family);
+        QFETCH(SocketKind, kind);
+        IcmpResponder responder(family,
+                                [](uint16_t seq) { return Action{.delayMs = seq % 2 ? 30 : 70}; });
+        QVERIFY(responder.ok());
+        Probe p(family, kind);
+        QVERIFY(p.pingRequests(loopback(family), 6));
+        QCOMPARE(p.replies.size(), p.sent);
+        for (int i = 0; i < p.replies.size(); ++i) {
+            const int expected = p.replies[i] % 2 ? 30 : 70;
+            QVERIFY2(p.roundTrips[i] >= expected && p.roundTrips[i] <= expected + 1,
+                     qPrintable(QString("seq %1: %2 ms").arg(p.replies[i]).arg(p.roundTrips[i])));
+        }
+    }
+
+    void onlyTrueAnswersAreReported_data() { addFamiliesAndKinds(); }
+    void onlyTrueAnswersAreReported()
+    {
+        QFETCH(Family, family);
+        QFETCH(SocketKind, kind);
+        using C = IcmpResponder::Corruption;
+        const bool v4 = family == Family::V4;
+        IcmpResponder responder(family, [v4](uint16_t seq) {
+            switch (seq % 7) {
+            case 2:
+                return Action{.drop = true};
+            case 3:
+                return Action{.copies = 3};
+            case 4:
+                return Action{.foreignId = true};
+            case 5:
+                return Action{.corruption = C::Payload};
+            case 6:
+                return Action{.corruption = C::Truncate};
+            case 0:
+                return Action{.corruption = v4 ? C::Checksum : C::Payload};
+            default:
+                return Action{};
+            }
+        });
+        QVERIFY(responder.ok());
+        Probe p(family, kind);
+        QVERIFY(p.pingRequests(loopback(family), 14));
+        QList<int> answered;
+        QList<int> lost;
+        for (int seq = 1; seq <= p.sent; ++seq)
+            (seq % 7 == 1 || seq % 7 == 3 ? answered : lost) << seq;
+        QCOMPARE(p.replies, answered);
+        QCOMPARE(p.failedWith(EchoFailure::Timeout), lost);
+    }
+
+    void lateRepliesAreNotReported()
+    {
+        IcmpResponder responder(Family::V4, [](uint16_t) { return Action{.delayMs = 250}; });
+        Probe p(Family::V4, SocketKind::Datagram);
+        p.engine.setTimeout(100);
+        QVERIFY(p.pingRequests("127.0.0.1", 3));
+        QTest::qWait(400); // the late replies arrive now
+        QVERIFY(p.replies.isEmpty());
+        QCOMPARE(p.failedWith(EchoFailure::Timeout), (QList<int>{1, 2, 3}));
+    }
+
+    void unreachableIsAFailureOfThatRequest_data() { addFamiliesAndKinds(); }
+    void unreachableIsAFailureOfThatRequest()
+    {
+        QFETCH(Family, family);
+        QFETCH(SocketKind, kind);
+        IcmpResponder responder(family,
+                                [](uint16_t seq) { return Action{.unreachable = seq == 2}; });
+        Probe p(family, kind);
+        QVERIFY(p.pingRequests(loopback(family), 3));
+        QCOMPARE(p.replies, (QList<int>{1, 3}));
+        QCOMPARE(p.failures.size(), 1);
+        QCOMPARE(p.failures[0].seq, 2);
+        QCOMPARE(p.failures[0].reason, int(EchoFailure::IcmpError));
+        QCOMPARE(p.failures[0].detail, family == Family::V4 ? 3 * 256 + 1 : 1 * 256 + 3);
+    }
+
+    void reorderedRepliesAreEachReported()
+    {
+        IcmpResponder responder(Family::V4,
+                                [](uint16_t seq) { return Action{.delayMs = seq == 2 ? 50 : 0}; });
+        Probe p(Family::V4, SocketKind::Raw);
+        QVERIFY(p.pingRequests("127.0.0.1", 4));
+        QCOMPARE(p.replies.size(), p.sent);
+        QVERIFY(p.replies.indexOf(3) < p.replies.indexOf(2));
+    }
+
+    void restartFlagStartsOverAtOne()
+    {
+        kernelEcho(true);
+        Probe p(Family::V4, SocketKind::Datagram);
+        p.ping("127.0.0.1");
+        QVERIFY(QTest::qWaitFor([&] { return p.replies.size() >= 3; }, 5000));
+        p.engine.setRestartSequence(true);
+        const int before = p.sent;
+        QVERIFY(QTest::qWaitFor([&] { return p.sent >= before + 2; }, 5000));
+        p.engine.setRunning(false);
+        QVERIFY(!p.engine.restartSequence());
+        QVERIFY(QTest::qWaitFor([&] { return p.replies.size() >= p.sent; }, 2000));
+        QCOMPARE(p.replies.mid(before, 2), (QList<int>{1, 2}));
+        QCOMPARE(p.replies.mid(0, 3), (QList<int>{1, 2, 3}));
+
+        // A later switch-on goes on counting unless told to restart.
+        const int total = p.sent;
+        p.ping("127.0.0.1");
+        QVERIFY(QTest::qWaitFor([&] { return p.sent > total; }, 5000));
+        p.engine.setRunning(false);
+        QVERIFY(QTest::qWaitFor([&] { return p.replies.size() >= p.sent; }, 2000));
+        QCOMPARE(p.replies[total], p.replies[total - 1] + 1);
+    }
+
+    void synchronousModeWaitsForEachAnswer()
+    {
+        IcmpResponder responder(Family::V4, [](uint16_t) { return Action{.delayMs = 100}; });
+        Probe p(Family::V4, SocketKind::Datagram);
+        p.engine.setSynchronous(true);
+        p.ping("127.0.0.1");
+        QTest::qWait(650);
+        p.engine.setRunning(false);
+        QVERIFY2(p.sent >= 3 && p.sent <= 7, qPrintable(QString::number(p.sent)));
+        for (int i = 1; i < p.sendTimes.size(); ++i)
+            QVERIFY(p.sendTimes[i] - p.sendTimes[i - 1] >= 99);
+        QVERIFY(QTest::qWaitFor([&] { return p.replies.size() >= p.sent; }, 1000));
+        QVERIFY(p.failures.isEmpty());
+    }
+
+    void dontFragmentRefusesOversizedRequests()
+    {
+        kernelEcho(true);
+        setLoopbackMtu(1500);
+        Probe p(Family::V4, SocketKind::Datagram);
+        p.engine.setPayloadSize(3000);
+        QVERIFY(p.pingRequests("127.0.0.1", 2));
+        QCOMPARE(p.replies, (QList<int>{1, 2}));
+
+        p.engine.setDontFragment(true);
+        p.ping("127.0.0.1");
+        QVERIFY(QTest::qWaitFor([&] { return p.failures.size() >= 2; }, 3000));
+        p.engine.setRunning(false);
+        setLoopbackMtu(65536);
+        QCOMPARE(p.sent, 2);
+        QVERIFY(p.failedWith(EchoFailure::SendFailed).size() >= 2);
+    }
+
+    void hostsThatCannotBePingedSendNothing()
+    {
+        kernelEcho(true);
+        for (const QString &host : {QString(), QString("   "), QString(300, 'a'),
+                                    QString("0.0.0.0"), QString("::"), QString("::ffff:0.0.0.0")}) {
+            Probe p(Family::V4, SocketKind::Datagram);
+            p.ping(host);
+            QVERIFY(QTest::qWaitFor([&] { return p.stopped > 0; }, 2000));
+            QCOMPARE(p.stopped, 1);
+            QVERIFY(!p.engine.running());
+            QCOMPARE(p.failedWith(EchoFailure::ResolveFailed).size(), 1);
+            QTest::qWait(50);
+            QCOMPARE(p.sent, 0);
+        }
+    }
+
+    void anUnresolvableNameRetriesAndSendsNothing()
+    {
+        kernelEcho(true);
+        Probe p(Family::V4, SocketKind::Datagram);
+        p.ping("no-such-host.invalid");
+        QVERIFY(QTest::qWaitFor([&] { return !p.failures.isEmpty(); }, 5000));
+        QCOMPARE(p.failures[0].reason, int(EchoFailure::ResolveFailed));
+        QVERIFY(p.engine.running());
+        QCOMPARE(p.sent, 0);
+        QCOMPARE(p.stopped, 0);
+        p.engine.setRunning(false);
+
+        // A name that does resolve, to the family that has a socket.
+        p.ping("localhost");
+        QVERIFY(QTest::qWaitFor([&] { return !p.replies.isEmpty(); }, 5000));
+        p.engine.setRunning(false);
+    }
+
+    void aFamilyWithoutASocketStopsAtOnce()
+    {
+        Probe p(Family::V4, SocketKind::Datagram);
+        p.ping("::1");
+        QVERIFY(QTest::qWaitFor([&] { return p.stopped > 0; }, 2000));
+        QCOMPARE(p.failedWith(EchoFailure::NoSocket).size(), 1);
+        QCOMPARE(p.sent, 0);
+        QVERIFY(!p.engine.running());
+    }
+
+    void settingsNeverNotifyAndStayInRange()
+    {
+        kernelEcho(true);
+        Probe p(Family::V4, SocketKind::Datagram);
+        p.engine.setHost("127.0.0.1");
+        p.engine.setRunning(true);
+        p.engine.setInterval(50);
+        p.engine.setSynchronous(false);
+        p.engine.setRestartSequence(true);
+        // Nothing reaches the window from inside its own calls.
+        QCOMPARE(p.sent + p.stopped + p.failures.size(), 0);
+
+        const std::pair<double, double> intervals[] = {
+            {-5, 10}, {1e300, 2147483647}, {NAN, 2147483647}, {250.4, 250}};
+        for (auto [written, kept] : intervals) {
+            p.engine.setInterval(written);
+            QCOMPARE(p.engine.interval(), kept);
+        }
+        p.engine.setTimeout(-1);
+        QCOMPARE(p.engine.timeout(), 1.0);
+        p.engine.setPayloadSize(NAN);
+        QCOMPARE(p.engine.payloadSize(), 32.0);
+        // An enormous interval, then a sane one: the next request follows
+        // the last by the new interval, not the old.
+        p.engine.setInterval(1e300);
+        QVERIFY(QTest::qWaitFor([&] { return p.sent >= 1; }, 2000));
+        p.engine.setInterval(20);
+        QVERIFY(QTest::qWaitFor([&] { return p.sent >= 3; }, 2000));
+        p.engine.setRunning(false);
+    }
+};
+
+QTEST_MAIN(TestIcmpEngine)
+#include "test_icmp_engine.moc"
