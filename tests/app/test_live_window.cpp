@@ -26,7 +26,8 @@ class TestLiveWindow : public QObject {
         QVERIFY(sockets.v4);
         IcmpEngine engine(std::move(sockets));
         int beeps = 0;
-        frmPing window(engine, [&] { ++beeps; }, "127.0.0.1");
+        frmPing window(
+            engine, [&] { ++beeps; }, "127.0.0.1");
         auto text = [&](const char *name) { return window.findChild<QLabel *>(name)->text(); };
 
         QVERIFY(engine.running());

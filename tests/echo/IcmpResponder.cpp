@@ -17,6 +17,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto longestRun = std::chrono::minutes(5);
 
 struct Outgoing {
+    uint16_t seq;
+    int64_t receivedNs; // the kernel's receive time of the request
     Clock::time_point due;
     std::vector<uint8_t> bytes;
     sockaddr_storage to;
@@ -45,7 +47,49 @@ std::vector<uint8_t> loopbackIp6Header(size_t payloadLength)
     return h;
 }
 
+int64_t wallNs()
+{
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Receives one packet with its kernel timestamp.
+ssize_t receive(int fd, std::vector<uint8_t> &buffer, sockaddr_storage &from, socklen_t &fromLength,
+                int64_t &receivedNs)
+{
+    alignas(cmsghdr) char control[128];
+    iovec io{buffer.data(), buffer.size()};
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(fd, &message, MSG_DONTWAIT);
+    fromLength = message.msg_namelen;
+    receivedNs = wallNs();
+    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec stamp;
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            receivedNs = int64_t(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
+        }
+    }
+    return n;
+}
+
 } // namespace
+
+std::optional<double> IcmpResponder::heldMs(uint16_t seq) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = held_.find(seq);
+    if (it == held_.end())
+        return std::nullopt;
+    return it->second;
+}
 
 IcmpResponder::IcmpResponder(icmp::Family family, Script script)
     : family_(family), script_(std::move(script))
@@ -55,6 +99,8 @@ IcmpResponder::IcmpResponder(icmp::Family family, Script script)
                  v4 ? int(IPPROTO_ICMP) : int(IPPROTO_ICMPV6));
     if (fd_ < 0)
         return;
+    const int on = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     if (!v4) {
         icmp6_filter filter;
         ICMP6_FILTER_SETBLOCKALL(&filter);
@@ -95,14 +141,18 @@ void IcmpResponder::run()
             const Outgoing &o = queue.front();
             sendto(fd_, o.bytes.data(), o.bytes.size(), 0,
                    reinterpret_cast<const sockaddr *>(&o.to), o.toLength);
+            {
+                std::lock_guard lock(mutex_);
+                held_[o.seq] = double(wallNs() - o.receivedNs) / 1e6;
+            }
             queue.erase(queue.begin());
         }
 
         for (int i = 0; i < 64; ++i) {
             sockaddr_storage from;
-            socklen_t fromLength = sizeof from;
-            const ssize_t n = recvfrom(fd_, buffer.data(), buffer.size(), 0,
-                                       reinterpret_cast<sockaddr *>(&from), &fromLength);
+            socklen_t fromLength = 0;
+            int64_t receivedNs = 0;
+            const ssize_t n = receive(fd_, buffer, from, fromLength, receivedNs);
             if (n <= 0)
                 break;
             std::span<const uint8_t> packet(buffer.data(), size_t(n));
@@ -142,7 +192,8 @@ void IcmpResponder::run()
             if (action.corruption == Corruption::Checksum)
                 reply[2] ^= 0x10; // on IPv6 the kernel fills the checksum in anyway
             for (int copy = 0; copy < action.copies; ++copy)
-                queue.push_back({Clock::now() + std::chrono::milliseconds(action.delayMs), reply,
+                queue.push_back({seq, receivedNs,
+                                 Clock::now() + std::chrono::milliseconds(action.delayMs), reply,
                                  from, fromLength});
         }
     }

@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 // A scripted answering host for tests: a raw socket that reads the echo
@@ -29,6 +32,9 @@ class IcmpResponder {
 
     bool ok() const { return fd_ >= 0; }
     int requestsSeen() const { return seen_; }
+    // How long the answer to `seq` really took here: from the kernel's
+    // receive time of the request to the moment the answer was sent.
+    std::optional<double> heldMs(uint16_t seq) const;
 
   private:
     void run();
@@ -38,5 +44,7 @@ class IcmpResponder {
     int fd_ = -1;
     std::atomic<bool> stop_{false};
     std::atomic<int> seen_{0};
+    mutable std::mutex mutex_;
+    std::map<uint16_t, double> held_;
     std::thread thread_;
 };
