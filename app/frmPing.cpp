@@ -131,7 +131,7 @@ void frmPing::Form_Load()
     LossLabel->setText("0 %");
     lag_ = {.lagLimit = 1000, .graphHeight = 40, .lagCount = 376, .graphLeft = 8, .graphTop = 64};
     history_.reset(lag_.lagCount);
-    autoRedraw_ = true;
+    turnOnPersistentDrawing();
     tekenLag();
     if (!commandLine_.isEmpty())
         Command1_Click();
@@ -229,15 +229,20 @@ void frmPing::pushLag(int16_t value, int times)
     history_.pushRepeated(value, times, lag_.lagCount);
 }
 
+// The graph is drawn into this buffer, which the window paints from, so the
+// drawing survives repaints; it holds device pixels, so bars stay crisp on a
+// scaled screen.
+void frmPing::turnOnPersistentDrawing()
+{
+    const qreal ratio = devicePixelRatioF();
+    drawing_ = QImage(size() * ratio, QImage::Format_RGB32);
+    drawing_.setDevicePixelRatio(ratio);
+}
+
 void frmPing::tekenLag()
 {
-    if (!autoRedraw_)
-        return;
-    const qreal ratio = devicePixelRatioF();
-    if (drawing_.isNull() || drawing_.devicePixelRatio() != ratio) {
-        drawing_ = QImage(size() * ratio, QImage::Format_RGB32);
-        drawing_.setDevicePixelRatio(ratio);
-    }
+    if (drawing_.devicePixelRatio() != devicePixelRatioF())
+        turnOnPersistentDrawing(); // moved to a screen of another scale
     drawLagGraph(drawing_, history_, lag_, palette().color(QPalette::Window));
     update();
 }

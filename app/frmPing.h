@@ -46,6 +46,7 @@ class frmPing : public QWidget {
     void Ping1_RequestSent();
     void Ping1_Reply(qint16 seq, int value, qint32 time);
     void pushLag(int16_t value, int times = 1);
+    void turnOnPersistentDrawing();
     void tekenLag();
 
     EchoEngine &Ping1;
@@ -73,7 +74,6 @@ class frmPing : public QWidget {
 
     LagConstants lag_;
     LagHistory history_;
-    bool autoRedraw_ = false;
     QImage drawing_;
     double sentCount_ = 0;
     double recvCount_ = 0;

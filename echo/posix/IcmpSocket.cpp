@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -320,17 +321,26 @@ void dropPrivileges()
 std::string socketAdvice(const IcmpSockets &sockets, const std::string &programPath)
 {
     std::string families;
-    if (!sockets.v4)
-        families = "IPv4";
-    if (!sockets.v6)
-        families += families.empty() ? "IPv6" : " and IPv6";
+    int error = 0;
+    for (const auto &[socket, family, familyError] :
+         {std::tuple{&sockets.v4, "IPv4", sockets.v4Error},
+          std::tuple{&sockets.v6, "IPv6", sockets.v6Error}}) {
+        if (*socket)
+            continue;
+        families += families.empty() ? family : std::string(" and ") + family;
+        if (error != EPERM && error != EACCES)
+            error = familyError;
+    }
     if (families.empty())
         return {};
-    const int error = !sockets.v4 ? sockets.v4Error : sockets.v6Error;
-    return "lagoscope: cannot open ICMP sockets for " + families + " (" + std::strerror(error) +
-           "); allow unprivileged ping with 'sudo sysctl -w net.ipv4.ping_group_range=\"0 "
-           "2147483647\"' or grant the program 'sudo setcap cap_net_raw+p " +
-           programPath + "'";
+    std::string line =
+        "lagoscope: no ICMP socket for " + families + " (" + std::strerror(error) + ")";
+    if (error == EPERM || error == EACCES)
+        line += "; allow unprivileged ping with 'sudo sysctl -w net.ipv4.ping_group_range=\"0 "
+                "2147483647\"', or let the program open raw sockets with 'sudo setcap "
+                "cap_net_raw+p " +
+                programPath + "'";
+    return line;
 }
 
 int64_t wallClockNs()

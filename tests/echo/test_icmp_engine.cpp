@@ -10,6 +10,7 @@
 #include <net/if.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -373,6 +374,29 @@ class TestIcmpEngine : public QObject {
         QCOMPARE(p.failedWith(EchoFailure::NoSocket).size(), 1);
         QCOMPARE(p.sent, 0);
         QVERIFY(!p.engine.running());
+    }
+
+    void privilegesAreDroppedAfterOpeningTheSockets()
+    {
+        // In a child, so that this test process keeps its own rights.
+        const pid_t child = fork();
+        if (child == 0) {
+            IcmpSockets sockets = openIcmpSockets();
+            dropPrivileges();
+            int error = 0;
+            const bool rawRefused =
+                !IcmpSocket::open(Family::V4, SocketKind::Raw, error) && error == EPERM;
+            std::ifstream status("/proc/self/status");
+            bool noCapabilities = false;
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("CapPrm:", 0) == 0)
+                    noCapabilities = std::stoull(line.substr(7), nullptr, 16) == 0;
+            _exit(sockets.v4 && sockets.v6 && rawRefused && noCapabilities ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
     }
 
     void settingsNeverNotifyAndStayInRange()
