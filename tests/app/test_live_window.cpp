@@ -5,6 +5,7 @@
 #include "frmPing.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 
 #include <fstream>
@@ -41,6 +42,26 @@ class TestLiveWindow : public QObject {
             red += window.drawing().pixel(x, 80) == qRgb(0xC0, 0, 0);
         QCOMPARE(red, 1);
         QCOMPARE(beeps, 0);
+
+        // Values beyond what the engine supports show as the ones in force.
+        auto *box = window.findChild<QLineEdit *>("HostName");
+        auto command = [&](const char *text) {
+            box->setText(text);
+            QTest::keyClick(box, Qt::Key_Return);
+            return box->text();
+        };
+        command("P:99999999");
+        QCOMPARE(command("P:?"), "P:65507");
+        command("S:1e400");
+        QCOMPARE(command("S:?"), "S:2147483647");
+        command("S:1e308");
+        QCOMPARE(command("S:?"), "S:2147483647");
+        QCOMPARE(beeps, 3);
+        QVERIFY(engine.running());
+        command("S:20");
+        const double sent = window.sentCount();
+        QVERIFY(QTest::qWaitFor([&] { return window.sentCount() > sent; }, 2000));
+
         window.Command1_Click();
         QVERIFY(!engine.running());
     }
