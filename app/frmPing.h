@@ -26,7 +26,6 @@ class frmPing : public QWidget {
     frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWidget *parent = nullptr);
 
     const LagHistory &lagHistory() const { return history_; }
-    const LagConstants &lagConstants() const { return lag_; }
     // The persistent drawing the graph is painted into.
     const QImage &drawing() const { return drawing_; }
     double sentCount() const { return sentCount_; }

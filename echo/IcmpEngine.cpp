@@ -16,6 +16,7 @@ constexpr double minIntervalMs = 10;
 constexpr double maxMs = INT_MAX;
 constexpr int readsPerWakeUp = 64; // then let the window breathe
 constexpr int minRetryMs = 1000;
+constexpr int maxHostLength = 253; // the longest a DNS name can be
 
 // A setting's new value, or the old one for NaN.
 double bounded(double value, double low, double high, double old)
@@ -257,8 +258,8 @@ void IcmpEngine::sendOne(int64_t nowNs)
 void IcmpEngine::readFrom(IcmpSocket &socket)
 {
     for (int i = 0; i < readsPerWakeUp; ++i) {
-        if (auto queued = socket.receiveError()) {
-            fail(queued->error);
+        if (const auto error = socket.receiveError()) {
+            fail(*error);
             continue;
         }
         const auto packet = socket.receive();

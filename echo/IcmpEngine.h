@@ -41,8 +41,6 @@ class IcmpEngine : public EchoEngine {
     void setDontFragment(bool on) override;
     double lastSequenceSent() const override { return lastSent_; }
 
-    static constexpr int maxHostLength = 253;
-
   private:
     void beginRun(unsigned run);
     void resolved(unsigned run, const QHostInfo &info);

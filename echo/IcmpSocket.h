@@ -28,10 +28,6 @@ struct ReceivedPacket {
     int hopLimit = -1;
 };
 
-struct QueuedError {
-    icmp::EchoError error; // the quoted request, with the ICMP type and code
-};
-
 class IcmpSocket {
   public:
     // Opens a socket of the given kind, or fails with an errno value.
@@ -56,8 +52,9 @@ class IcmpSocket {
 
     // Non-blocking; nothing when the queue is empty.
     std::optional<ReceivedPacket> receive();
-    // ICMP errors the kernel matched to this socket (datagram sockets only).
-    std::optional<QueuedError> receiveError();
+    // An ICMP error the kernel matched to this socket (datagram sockets
+    // only): the quoted request, with the error's type and code.
+    std::optional<icmp::EchoError> receiveError();
 
   private:
     IcmpSocket(int fd, icmp::Family family, SocketKind kind, uint16_t identifier);

@@ -248,7 +248,7 @@ std::optional<ReceivedPacket> IcmpSocket::receive()
     return packet;
 }
 
-std::optional<QueuedError> IcmpSocket::receiveError()
+std::optional<icmp::EchoError> IcmpSocket::receiveError()
 {
     if (kind_ != SocketKind::Datagram)
         return std::nullopt;
@@ -280,7 +280,7 @@ std::optional<QueuedError> IcmpSocket::receiveError()
                 continue;
             request->type = info.ee_type;
             request->code = info.ee_code;
-            return QueuedError{*request};
+            return request;
         }
     }
     return std::nullopt;

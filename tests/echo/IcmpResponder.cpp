@@ -164,7 +164,6 @@ void IcmpResponder::run()
             }
             if (packet.size() < icmp::headerSize || packet[0] != (v4 ? 8 : 128))
                 continue;
-            ++seen_;
             const uint16_t seq = uint16_t(packet[6] << 8 | packet[7]);
             const Action action = script_(seq);
             if (action.drop)

@@ -31,7 +31,6 @@ class IcmpResponder {
     IcmpResponder &operator=(const IcmpResponder &) = delete;
 
     bool ok() const { return fd_ >= 0; }
-    int requestsSeen() const { return seen_; }
     // How long the answer to `seq` really took here: from the kernel's
     // receive time of the request to the moment the answer was sent.
     std::optional<double> heldMs(uint16_t seq) const;
@@ -43,7 +42,6 @@ class IcmpResponder {
     Script script_;
     int fd_ = -1;
     std::atomic<bool> stop_{false};
-    std::atomic<int> seen_{0};
     mutable std::mutex mutex_;
     std::map<uint16_t, double> held_;
     std::thread thread_;
