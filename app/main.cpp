@@ -1,9 +1,9 @@
+#include "CommandLine.h"
 #include "IcmpEngine.h"
 #include "IcmpSocket.h"
 #include "frmPing.h"
 
 #include <QApplication>
-#include <QStringList>
 
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "WindowProbe.h"
 
 #include <QFontMetrics>
@@ -106,6 +107,16 @@ class TestWindow : public QObject {
         }
         for (const char *caption : {"Start", "Stop"})
             QVERIFY(textWidth(p.button(), caption) + 8 <= p.button()->width());
+    }
+
+    void theCommandLineIsTakenAsGiven()
+    {
+        const char *none[] = {"lagoscope"};
+        QCOMPARE(commandLineText(1, none), "");
+        const char *args[] = {"lagoscope", "-platform", "xcb", " spaced ", "h\u00f6st"};
+        QCOMPARE(commandLineText(5, args), "-platform xcb  spaced  h\u00f6st");
+        const char *blank[] = {"lagoscope", ""};
+        QCOMPARE(commandLineText(2, blank), "");
     }
 
     void startsIdleWithoutAnArgument()
