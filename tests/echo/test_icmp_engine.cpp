@@ -314,20 +314,26 @@ class TestIcmpEngine : public QObject {
         QVERIFY(p.failures.isEmpty());
     }
 
+    void dontFragmentRefusesOversizedRequests_data() { addFamiliesAndKinds(); }
     void dontFragmentRefusesOversizedRequests()
     {
+        QFETCH(Family, family);
+        QFETCH(SocketKind, kind);
         kernelEcho(true);
         setLoopbackMtu(1500);
-        Probe p(Family::V4, SocketKind::Datagram);
+        Probe p(family, kind);
         p.engine.setPayloadSize(3000);
-        QVERIFY(p.pingRequests("127.0.0.1", 2));
-        QCOMPARE(p.replies, (QList<int>{1, 2}));
+        const bool fragmented = p.pingRequests(loopback(family), 2);
+        const QList<int> replies = p.replies;
 
         p.engine.setDontFragment(true);
-        p.ping("127.0.0.1");
-        QVERIFY(QTest::qWaitFor([&] { return p.failures.size() >= 2; }, 3000));
+        p.ping(loopback(family));
+        const bool refused = QTest::qWaitFor([&] { return p.failures.size() >= 2; }, 3000);
         p.engine.setRunning(false);
         setLoopbackMtu(65536);
+        QVERIFY(fragmented);
+        QCOMPARE(replies, (QList<int>{1, 2}));
+        QVERIFY(refused);
         QCOMPARE(p.sent, 2);
         QVERIFY(p.failedWith(EchoFailure::SendFailed).size() >= 2);
     }
