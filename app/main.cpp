@@ -16,17 +16,15 @@ int main(int argc, char *argv[])
     if (const std::string advice = socketAdvice(sockets, argv[0]); !advice.empty())
         std::fprintf(stderr, "%s\n", advice.c_str());
 
-    // The arguments form the host text as they stand; the toolkit sees none
-    // of them, so a host text is never taken for one of its options.
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+    // The toolkit sees none of the arguments, so a host text is never taken
+    // for one of its options.
+    const QString hostText = commandLineText(argc, argv);
     int toolkitArgc = 1;
     QApplication app(toolkitArgc, argv);
 
     IcmpEngine engine(std::move(sockets));
     frmPing window(
-        engine, [] { QApplication::beep(); }, arguments.join(' '));
+        engine, [] { QApplication::beep(); }, hostText);
     window.show();
     return app.exec();
 }

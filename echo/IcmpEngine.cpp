@@ -18,6 +18,14 @@ constexpr int readsPerWakeUp = 64; // then let the window breathe
 constexpr int minRetryMs = 1000;
 constexpr int maxHostLength = 253; // the longest a DNS name can be
 
+// Milliseconds until a monotonic deadline, rounded up so that a timer never
+// fires just before it.
+int msUntil(int64_t deadlineNs)
+{
+    const int64_t wait = std::max<int64_t>(deadlineNs - monotonicNs(), 0);
+    return static_cast<int>(std::min<int64_t>((wait + nsPerMs - 1) / nsPerMs, INT_MAX));
+}
+
 // A setting's new value, or the old one for NaN.
 double bounded(double value, double low, double high, double old)
 {
@@ -323,9 +331,7 @@ void IcmpEngine::armSendTimer()
         sendTimer_.stop();
         return;
     }
-    // Round up, so the timer does not fire just before the deadline.
-    const int64_t wait = std::max<int64_t>(*due - monotonicNs(), 0);
-    sendTimer_.start(static_cast<int>(std::min<int64_t>((wait + nsPerMs - 1) / nsPerMs, INT_MAX)));
+    sendTimer_.start(msUntil(*due));
 }
 
 void IcmpEngine::armTimeoutTimer()
@@ -335,7 +341,5 @@ void IcmpEngine::armTimeoutTimer()
         timeoutTimer_.stop();
         return;
     }
-    const int64_t wait = std::max<int64_t>(*deadline - monotonicNs(), 0);
-    timeoutTimer_.start(
-        static_cast<int>(std::min<int64_t>((wait + nsPerMs - 1) / nsPerMs, INT_MAX)));
+    timeoutTimer_.start(msUntil(*deadline));
 }
