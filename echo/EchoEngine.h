@@ -54,13 +54,17 @@ class EchoEngine : public QObject {
     virtual bool dontFragment() const = 0;
     virtual void setDontFragment(bool on) = 0;
 
-    // Sequence number of the newest request handed to the network.
+    // Sequence number of the newest request made, whether the kernel took it
+    // or not.
     virtual double lastSequenceSent() const = 0;
 
   signals:
+    // Once per request made, also one the kernel refused to send.
     void requestSent();
     void requestFailed(int sequence, int reason, int detail);
-    // `value` is the reply's TTL or hop limit.
+    // In the order of the requests: a reply that overtook an earlier request
+    // waits until that one is answered or timed out. `value` is the reply's
+    // TTL or hop limit.
     void replyReceived(qint16 sequence, int value, qint32 roundTripMs);
     // The engine stopped sending on its own.
     void stoppedSending();

@@ -1,8 +1,7 @@
 #include "IcmpEngine.h"
 
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include <cerrno>
 #include <climits>
@@ -32,29 +31,6 @@ double bounded(double value, double low, double high, double old)
     return std::isnan(value) ? old : std::clamp(std::nearbyint(value), low, high);
 }
 
-std::optional<IpAddress> toIpAddress(const QHostAddress &address)
-{
-    IpAddress ip;
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4); // also unwraps ::ffff:a.b.c.d
-    if (isV4) {
-        ip.family = icmp::Family::V4;
-        for (int i = 0; i < 4; ++i)
-            ip.bytes[i] = static_cast<uint8_t>(v4 >> (24 - 8 * i));
-    } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-        ip.family = icmp::Family::V6;
-        const Q_IPV6ADDR v6 = address.toIPv6Address();
-        std::copy(std::begin(v6.c), std::end(v6.c), ip.bytes.begin());
-    } else {
-        return std::nullopt;
-    }
-    // "Any" would land on this machine under a name the user never gave.
-    if (address.isEqual(QHostAddress::AnyIPv4, QHostAddress::ConvertV4MappedToIPv4) ||
-        address.isEqual(QHostAddress::AnyIPv6))
-        return std::nullopt;
-    return ip;
-}
-
 } // namespace
 
 IcmpEngine::IcmpEngine(IcmpSockets sockets, QObject *parent)
@@ -74,12 +50,7 @@ IcmpEngine::IcmpEngine(IcmpSockets sockets, QObject *parent)
     timeoutTimer_.setSingleShot(true);
     timeoutTimer_.setTimerType(Qt::PreciseTimer);
     connect(&timeoutTimer_, &QTimer::timeout, this, &IcmpEngine::expire);
-}
-
-IcmpEngine::~IcmpEngine()
-{
-    if (lookupId_ >= 0)
-        QHostInfo::abortHostLookup(lookupId_);
+    connect(&lookups_, &BackgroundLookups::finished, this, &IcmpEngine::resolved);
 }
 
 void IcmpEngine::watch(IcmpSocket &socket)
@@ -101,12 +72,9 @@ void IcmpEngine::setRunning(bool on)
     running_ = on;
     ++run_;
     target_.reset();
+    awaitedName_.reset();
     schedule_.stop();
     sendTimer_.stop();
-    if (lookupId_ >= 0) {
-        QHostInfo::abortHostLookup(lookupId_);
-        lookupId_ = -1;
-    }
     if (on) {
         // Everything that may notify happens from the event loop, later.
         const unsigned run = run_;
@@ -161,30 +129,53 @@ void IcmpEngine::beginRun(unsigned run)
     if (run != run_ || !running_)
         return;
     const QString name = host_.trimmed();
-    if (name.isEmpty() || name.size() > maxHostLength) {
+    if (name.isEmpty()) {
         giveUp(EchoFailure::ResolveFailed, EINVAL);
         return;
     }
-    const QHostAddress literal(name);
-    if (!literal.isNull()) {
-        if (const auto target = toIpAddress(literal))
-            aim(*target);
-        else
-            giveUp(EchoFailure::ResolveFailed, EADDRNOTAVAIL);
+    const LookupResult literal = lookUpHost(name.toStdString(), true);
+    if (literal.error == 0) {
+        aimAtFirst(literal.addresses);
         return;
     }
-    lookupId_ = QHostInfo::lookupHost(name, this,
-                                      [this, run](const QHostInfo &info) { resolved(run, info); });
+    // An internationalised name is looked up in its ASCII form.
+    const std::string ascii = QUrl::toAce(name).toStdString();
+    if (ascii.empty() || ascii.size() > maxHostLength) {
+        giveUp(EchoFailure::ResolveFailed, EINVAL);
+        return;
+    }
+    awaitedName_ = ascii;
+    if (!lookups_.start(ascii))
+        retryLookupLater(EAGAIN);
 }
 
-void IcmpEngine::resolved(unsigned run, const QHostInfo &info)
+void IcmpEngine::resolved(const std::string &name, const LookupResult &result)
 {
-    if (run != run_ || !running_)
+    if (!running_ || awaitedName_ != name)
         return;
-    lookupId_ = -1;
+    awaitedName_.reset();
+    if (result.addresses.empty())
+        retryLookupLater(result.error);
+    else
+        aimAtFirst(result.addresses);
+}
+
+// Perhaps the network is not up yet: try again, at a calm pace.
+void IcmpEngine::retryLookupLater(int error)
+{
+    const unsigned run = run_;
+    QTimer::singleShot(std::max(minRetryMs, static_cast<int>(intervalMs_)), this,
+                       [this, run] { beginRun(run); });
+    emit requestFailed(0, int(EchoFailure::ResolveFailed), error);
+}
+
+// The first address of a family with a socket; failing that, the first one,
+// so that the missing socket is what gets reported.
+void IcmpEngine::aimAtFirst(const std::vector<IpAddress> &addresses)
+{
     std::optional<IpAddress> fallback;
-    for (const QHostAddress &address : info.addresses()) {
-        const auto target = toIpAddress(address);
+    for (const IpAddress &address : addresses) {
+        const auto target = pingable(address);
         if (!target)
             continue;
         if (socketFor(target->family)) {
@@ -193,14 +184,10 @@ void IcmpEngine::resolved(unsigned run, const QHostInfo &info)
         }
         fallback = fallback ? fallback : target;
     }
-    if (fallback) {
-        aim(*fallback); // reports the missing socket
-        return;
-    }
-    // Perhaps the network is not up yet: try again, at a calm pace.
-    QTimer::singleShot(std::max(minRetryMs, static_cast<int>(intervalMs_)), this,
-                       [this, run] { beginRun(run); });
-    emit requestFailed(0, int(EchoFailure::ResolveFailed), info.error());
+    if (fallback)
+        aim(*fallback);
+    else
+        giveUp(EchoFailure::ResolveFailed, EADDRNOTAVAIL);
 }
 
 void IcmpEngine::aim(const IpAddress &target)
@@ -249,18 +236,25 @@ void IcmpEngine::sendOne(int64_t nowNs)
     schedule_.sent(nowNs, static_cast<int64_t>(intervalMs_) * nsPerMs, synchronous_);
     request.sentWallNs = wallClockNs();
     const int error = socket.send(*target_, packet);
+    // A request the kernel refused (no route, link down) was still a request
+    // made and lost: the window counts it, and its gap shows as a loss.
+    lastSent_ = seq;
     if (error != 0) {
         schedule_.settled(nowNs);
+        emit requestSent();
         emit requestFailed(static_cast<qint16>(seq), int(EchoFailure::SendFailed), error);
         return;
     }
+    request.place = order_.sent();
     request.deadlineNs = nowNs + static_cast<int64_t>(timeoutMs_) * nsPerMs;
     const auto displaced = outstanding_.add(request);
-    lastSent_ = seq;
     armTimeoutTimer();
-    if (displaced)
+    if (displaced) {
+        order_.lost(displaced->place);
         emit requestFailed(static_cast<qint16>(displaced->seq), int(EchoFailure::Timeout), 0);
+    }
     emit requestSent();
+    handOverReplies();
 }
 
 void IcmpEngine::readFrom(IcmpSocket &socket)
@@ -291,21 +285,25 @@ void IcmpEngine::answer(const icmp::EchoReply &reply, const ReceivedPacket &pack
     if (!request)
         return;
     const double ms = double(packet.wallNs - request->sentWallNs) / nsPerMs;
-    const auto roundTrip = static_cast<qint32>(std::clamp(std::nearbyint(ms), 0.0, maxMs));
+    const auto roundTrip = static_cast<int32_t>(std::clamp(std::nearbyint(ms), 0.0, maxMs));
     const int hops = reply.ttl >= 0 ? reply.ttl : packet.hopLimit;
+    order_.answered(request->place, {.seq = request->seq, .hops = hops, .roundTripMs = roundTrip});
     settle();
     armTimeoutTimer();
-    emit replyReceived(static_cast<qint16>(request->seq), hops, roundTrip);
+    handOverReplies();
 }
 
 void IcmpEngine::fail(const icmp::EchoError &error)
 {
-    if (!outstanding_.take(error.seq))
+    const auto request = outstanding_.take(error.seq);
+    if (!request)
         return;
+    order_.lost(request->place);
     settle();
     armTimeoutTimer();
     emit requestFailed(static_cast<qint16>(error.seq), int(EchoFailure::IcmpError),
                        error.type * 256 + error.code);
+    handOverReplies();
 }
 
 void IcmpEngine::expire()
@@ -314,8 +312,17 @@ void IcmpEngine::expire()
     if (!expired.empty())
         settle();
     armTimeoutTimer();
-    for (const PendingRequest &request : expired)
+    for (const PendingRequest &request : expired) {
+        order_.lost(request.place);
         emit requestFailed(static_cast<qint16>(request.seq), int(EchoFailure::Timeout), 0);
+    }
+    handOverReplies();
+}
+
+void IcmpEngine::handOverReplies()
+{
+    while (const auto reply = order_.next())
+        emit replyReceived(static_cast<qint16>(reply->seq), reply->hops, reply->roundTripMs);
 }
 
 void IcmpEngine::settle()

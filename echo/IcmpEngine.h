@@ -1,8 +1,10 @@
 #pragma once
 
+#include "BackgroundLookups.h"
 #include "EchoEngine.h"
 #include "IcmpSocket.h"
 #include "Outstanding.h"
+#include "ReplyOrder.h"
 #include "SendSchedule.h"
 #include "SequenceCounter.h"
 
@@ -10,7 +12,6 @@
 
 #include <optional>
 
-class QHostInfo;
 class QSocketNotifier;
 
 // The real pinger: ICMP echo over IPv4 and IPv6 on sockets opened before the
@@ -21,7 +22,6 @@ class IcmpEngine : public EchoEngine {
 
   public:
     explicit IcmpEngine(IcmpSockets sockets, QObject *parent = nullptr);
-    ~IcmpEngine() override;
 
     bool running() const override { return running_; }
     void setRunning(bool on) override;
@@ -43,8 +43,10 @@ class IcmpEngine : public EchoEngine {
 
   private:
     void beginRun(unsigned run);
-    void resolved(unsigned run, const QHostInfo &info);
+    void resolved(const std::string &name, const LookupResult &result);
+    void aimAtFirst(const std::vector<IpAddress> &addresses);
     void aim(const IpAddress &target);
+    void retryLookupLater(int error);
     void giveUp(EchoFailure reason, int detail);
     void sendDue();
     void sendOne(int64_t nowNs);
@@ -52,6 +54,7 @@ class IcmpEngine : public EchoEngine {
     void answer(const icmp::EchoReply &reply, const ReceivedPacket &packet);
     void fail(const icmp::EchoError &error);
     void expire();
+    void handOverReplies();
     void settle();
     void armSendTimer();
     void armTimeoutTimer();
@@ -62,7 +65,8 @@ class IcmpEngine : public EchoEngine {
     std::optional<IcmpSocket> v6_;
     QTimer sendTimer_;
     QTimer timeoutTimer_;
-    int lookupId_ = -1;
+    BackgroundLookups lookups_;
+    std::optional<std::string> awaitedName_; // the name this run waits for
     unsigned run_ = 0; // tells results of an earlier switch-on from the current one
 
     bool running_ = false;
@@ -81,5 +85,6 @@ class IcmpEngine : public EchoEngine {
     uint64_t tokenKey_ = 0;
     uint64_t tokenCount_ = 0;
     Outstanding outstanding_;
+    ReplyOrder order_;
     SendSchedule schedule_;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "IcmpPacket.h"
+#include "IpAddress.h"
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -11,11 +11,6 @@
 
 // The platform's ICMP sockets behind a small portable face. The POSIX
 // backend lives in posix/.
-
-struct IpAddress {
-    icmp::Family family = icmp::Family::V4;
-    std::array<uint8_t, 16> bytes{}; // IPv4 uses the first four
-};
 
 enum class SocketKind {
     Datagram, // unprivileged ICMP socket; the kernel owns the identifier

@@ -10,6 +10,7 @@
 // A request that is waiting for its reply.
 struct PendingRequest {
     uint16_t seq = 0;
+    uint64_t place = 0; // in the order replies are handed over
     uint64_t token = 0; // the request's echo data derives from it
     size_t payloadSize = 0;
     int64_t sentWallNs = 0; // on the clock the kernel stamps replies with

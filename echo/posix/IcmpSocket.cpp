@@ -50,6 +50,7 @@ socklen_t toSockaddr(const IpAddress &address, sockaddr_storage &storage)
     auto &in6 = reinterpret_cast<sockaddr_in6 &>(storage);
     in6.sin6_family = AF_INET6;
     std::memcpy(&in6.sin6_addr, address.bytes.data(), 16);
+    in6.sin6_scope_id = address.scopeId;
     return sizeof in6;
 }
 

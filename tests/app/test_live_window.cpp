@@ -2,49 +2,157 @@
 // (in-netns.sh), against a scripted responder on its loopback.
 #include "IcmpEngine.h"
 #include "IcmpResponder.h"
+#include "NumberText.h"
+#include "SwallowingNameServer.h"
 #include "frmPing.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTest>
+#include <QTimer>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <fstream>
+
+namespace {
+
+using Action = IcmpResponder::Action;
+
+int64_t wallNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Waits in the event loop itself, so that replies reach the window the
+// moment they arrive (QTest::qWaitFor sleeps between its looks).
+bool waitUntil(const std::function<bool()> &done, int withinMs)
+{
+    QEventLoop loop;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (done())
+            loop.quit();
+    });
+    look.start(5);
+    QTimer::singleShot(withinMs, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+// A window on a real engine with an IPv4 datagram socket, and what its
+// graph and labels show.
+struct LiveWindow {
+    IcmpEngine engine;
+    int beeps = 0;
+    frmPing window;
+    QList<int> handedOver;       // sequence numbers, in the order the window got them
+    QList<int64_t> handedOverNs; // when, on the wall clock
+
+    static IcmpSockets v4Socket()
+    {
+        int error = 0;
+        IcmpSockets sockets;
+        sockets.v4 = IcmpSocket::open(icmp::Family::V4, SocketKind::Datagram, error);
+        if (!sockets.v4)
+            qFatal("no ICMP socket");
+        return sockets;
+    }
+
+    explicit LiveWindow(const QString &commandLine = {})
+        : engine(v4Socket()), window(
+                                  engine, [this] { ++beeps; }, commandLine)
+    {
+        QObject::connect(&engine, &EchoEngine::replyReceived, [this](qint16 seq, int, qint32) {
+            handedOver << seq;
+            handedOverNs << wallNs();
+        });
+    }
+
+    QString text(const char *name) const { return window.findChild<QLabel *>(name)->text(); }
+    int redBars() const
+    {
+        int red = 0;
+        for (int x = 9; x <= 384; ++x)
+            red += window.drawing().pixel(x, 80) == qRgb(0xC0, 0, 0);
+        return red;
+    }
+    void showLosses() const
+    {
+        qInfo("%d red bars; loss \"%s\" in all, \"%s\" in the window", redBars(),
+              qPrintable(text("LossLabel")), qPrintable(text("wndLoss")));
+    }
+    void start(const char *host, double intervalMs)
+    {
+        engine.setInterval(intervalMs);
+        window.findChild<QLineEdit *>("HostName")->setText(host);
+        window.Command1_Click();
+    }
+    // Sends until `count` requests went out, then presses Stop.
+    [[nodiscard]] bool sendThenStop(int count, int withinMs)
+    {
+        const bool sent = waitUntil([&] { return window.sentCount() >= count; }, withinMs);
+        window.Command1_Click();
+        return sent;
+    }
+
+    // How long after the responder answered each reply reached the window.
+    struct Delays {
+        qsizetype count = 0;
+        double medianMs = 0;
+        double worstMs = 0;
+    };
+    Delays displayDelays(const IcmpResponder &responder) const
+    {
+        QList<double> delays;
+        for (int i = 0; i < handedOver.size(); ++i)
+            if (const auto at = responder.answeredAtNs(uint16_t(handedOver[i])))
+                delays << (handedOverNs[i] - *at) / 1e6;
+        std::sort(delays.begin(), delays.end());
+        Delays d;
+        if (!delays.isEmpty())
+            d = {delays.size(), delays[delays.size() / 2], delays.back()};
+        qInfo("display delay over %lld replies: median %.2f ms, worst %.2f ms",
+              static_cast<long long>(d.count), d.medianMs, d.worstMs);
+        return d;
+    }
+};
+
+} // namespace
 
 class TestLiveWindow : public QObject {
     Q_OBJECT
 
   private slots:
+    void init() { std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << 1; }
+
     void pingsTheLoopbackForReal()
     {
-        std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << 1;
-        IcmpResponder responder(icmp::Family::V4, [](uint16_t seq) {
-            return IcmpResponder::Action{.drop = seq == 3, .delayMs = 50};
-        });
+        IcmpResponder responder(
+            icmp::Family::V4, [](uint16_t seq) { return Action{.drop = seq == 3, .delayMs = 50}; });
         QVERIFY(responder.ok());
-        int error = 0;
-        IcmpSockets sockets;
-        sockets.v4 = IcmpSocket::open(icmp::Family::V4, SocketKind::Datagram, error);
-        QVERIFY(sockets.v4);
-        IcmpEngine engine(std::move(sockets));
-        int beeps = 0;
-        frmPing window(
-            engine, [&] { ++beeps; }, "127.0.0.1");
-        auto text = [&](const char *name) { return window.findChild<QLabel *>(name)->text(); };
-
-        QVERIFY(engine.running());
-        QCOMPARE(text("SendLabel"), "0"); // nothing is sent from inside start-up
-        QVERIFY(QTest::qWaitFor([&] { return window.recvCount() >= 5; }, 5000));
-        QVERIFY(window.sentCount() >= window.recvCount() + 1);
-        QVERIFY(text("cping") == "50 ms" || text("cping") == "51 ms");
-        QCOMPARE(text("wndLoss"), "17 %"); // one loss among six samples
-        int red = 0;
-        for (int x = 9; x <= 384; ++x)
-            red += window.drawing().pixel(x, 80) == qRgb(0xC0, 0, 0);
-        QCOMPARE(red, 1);
-        QCOMPARE(beeps, 0);
+        LiveWindow w("127.0.0.1");
+        QVERIFY(w.engine.running());
+        QCOMPARE(w.text("SendLabel"), "0"); // nothing is sent from inside start-up
+        // The replies behind the lost one wait for its timeout, then come.
+        QVERIFY(waitUntil([&] { return w.redBars() > 0; }, 5000));
+        QVERIFY(w.window.recvCount() >= 2);
+        QVERIFY(w.window.sentCount() >= w.window.recvCount() + 1);
+        QVERIFY(w.text("cping") == "50 ms" || w.text("cping") == "51 ms");
+        QCOMPARE(w.redBars(), 1);
+        const int samples = roundToInt32(w.window.recvCount()) + 1;
+        QCOMPARE(w.text("wndLoss"), QString("%1 %").arg(roundToInt32(100.0 / samples)));
+        QCOMPARE(w.beeps, 0);
 
         // Values beyond what the engine supports show as the ones in force.
-        auto *box = window.findChild<QLineEdit *>("HostName");
+        auto *box = w.window.findChild<QLineEdit *>("HostName");
         auto command = [&](const char *text) {
             box->setText(text);
             QTest::keyClick(box, Qt::Key_Return);
@@ -56,14 +164,158 @@ class TestLiveWindow : public QObject {
         QCOMPARE(command("S:?"), "S:2147483647");
         command("S:1e308");
         QCOMPARE(command("S:?"), "S:2147483647");
-        QCOMPARE(beeps, 3);
-        QVERIFY(engine.running());
+        QCOMPARE(w.beeps, 3);
+        QVERIFY(w.engine.running());
         command("S:20");
-        const double sent = window.sentCount();
-        QVERIFY(QTest::qWaitFor([&] { return window.sentCount() > sent; }, 2000));
+        const double sent = w.window.sentCount();
+        QVERIFY(waitUntil([&] { return w.window.sentCount() > sent; }, 2000));
 
-        window.Command1_Click();
-        QVERIFY(!engine.running());
+        w.window.Command1_Click();
+        QVERIFY(!w.engine.running());
+    }
+
+    // Replies overtake each other all the time; only the dropped requests
+    // may show as losses, each exactly once.
+    void jitterShowsOnlyTheRealLosses()
+    {
+        const auto dropped = [](int seq) { return seq % 17 == 5; };
+        IcmpResponder responder(icmp::Family::V4, [&](uint16_t seq) {
+            return Action{.drop = dropped(seq), .delayMs = seq * 7919 % 200};
+        });
+        LiveWindow w;
+        w.start("127.0.0.1", 20);
+        QVERIFY(w.sendThenStop(150, 10000));
+        const int sent = roundToInt32(w.window.sentCount());
+        int drops = 0;
+        for (int seq = 1; seq <= sent; ++seq)
+            drops += dropped(seq);
+        // The last replies wait for the timeout of the drops before them.
+        QVERIFY(waitUntil([&] { return w.window.recvCount() >= sent - drops; }, 5000));
+        qInfo("%d sent, %d dropped", sent, drops);
+        w.displayDelays(responder);
+        w.showLosses();
+        QCOMPARE(w.window.recvCount(), double(sent - drops));
+        QVERIFY(std::is_sorted(w.handedOver.begin(), w.handedOver.end()));
+        QCOMPARE(w.redBars(), drops);
+        QCOMPARE(w.text("wndLoss"), QString("%1 %").arg(roundToInt32(100.0 * drops / sent)));
+        QCOMPARE(w.text("LossLabel"), w.text("wndLoss"));
+    }
+
+    // On a link that keeps order, nothing waits: each reply reaches the
+    // window as it arrives (a wait for a timeout would take 2 s).
+    void aCleanLinkAddsNoDelay()
+    {
+        IcmpResponder responder(icmp::Family::V4, [](uint16_t) { return Action{.delayMs = 5}; });
+        LiveWindow w;
+        w.start("127.0.0.1", 20);
+        QVERIFY(w.sendThenStop(50, 5000));
+        QVERIFY(waitUntil([&] { return w.window.recvCount() >= w.window.sentCount(); }, 1000));
+        const auto delays = w.displayDelays(responder);
+        QCOMPARE(delays.count, qsizetype(w.window.recvCount()));
+        QVERIFY(delays.worstMs < 100);
+        QCOMPARE(w.redBars(), 0);
+    }
+
+    // The window asks the engine to number from 1 again once more than 1000
+    // requests went out; a reply held back across that restart is no loss.
+    void aReplyDelayedAcrossTheRestartIsNoLoss()
+    {
+        IcmpResponder responder(icmp::Family::V4, [](uint16_t seq) {
+            return Action{.delayMs = seq == 1001 ? 300 : 0};
+        });
+        LiveWindow w;
+        w.start("127.0.0.1", 10);
+        QVERIFY(waitUntil([&] { return w.handedOver.size() > 1040; }, 20000));
+        w.window.Command1_Click();
+        w.showLosses();
+        const int restart = int(w.handedOver.indexOf(1, 1000));
+        QVERIFY(restart > 1000);
+        QCOMPARE(w.handedOver[restart - 1], restart);
+        QCOMPARE(w.redBars(), 0);
+        QCOMPARE(w.text("wndLoss"), "0 %");
+    }
+
+    // While the link is down the kernel refuses every request: each still
+    // counts as sent, and each shows as a loss once replies come back.
+    void requestsRefusedDuringAnOutageCountAsSentAndLost()
+    {
+        LiveWindow w;
+        int refused = 0;
+        int lost = 0;
+        QObject::connect(&w.engine, &EchoEngine::requestFailed, [&](int, int reason, int) {
+            ++(reason == int(EchoFailure::SendFailed) ? refused : lost);
+        });
+        auto link = [](const char *state) {
+            return QProcess::execute("ip", {"link", "set", "near0", state}) == 0;
+        };
+        w.start("198.18.0.2", 100);
+        QVERIFY(waitUntil([&] { return w.window.recvCount() >= 5; }, 3000));
+        QVERIFY(link("down"));
+        const double sentBefore = w.window.sentCount();
+        QTest::qWait(2000);
+        const double sentDuring = w.window.sentCount() - sentBefore;
+        const QString lossDuring = w.text("LossLabel");
+        QVERIFY(link("up"));
+        const double received = w.window.recvCount();
+        QVERIFY(waitUntil([&] { return w.window.recvCount() >= received + 5; }, 5000));
+        w.window.Command1_Click();
+        qInfo("during 2 s without a link: %g requests sent, %d refused", sentDuring, refused);
+        QVERIFY(sentDuring >= 15);
+        QVERIFY(refused >= 15);
+        QCOMPARE(lossDuring, "0 %"); // no reply, so no label changes meanwhile
+        QCOMPARE(w.redBars(), refused + lost);
+        QVERIFY(w.text("LossLabel") != "0 %");
+    }
+
+    // Closing ends the program at once, however many lookups are pending.
+    void closingDoesNotWaitForPendingLookups()
+    {
+        SwallowingNameServer nameServer;
+        QVERIFY(nameServer.ok());
+        for (const char *presses : {"0", "40"}) {
+            QProcess program;
+            program.start(CLOSE_WHILE_RESOLVING, {"slow.test", presses, "300"});
+            QVERIFY(program.waitForReadyRead(5000));
+            QCOMPARE(program.readLine(), "closing\n");
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(program.waitForFinished(15000));
+            qInfo("%s presses: gone %lld ms after the close", presses,
+                  static_cast<long long>(clock.elapsed()));
+            QVERIFY(clock.elapsed() < 1000);
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(program.exitCode(), 0);
+        }
+    }
+
+    // Stop, then Start at once while answers to the first run are still on
+    // their way: they are handed over first, and leave no loss behind.
+    void aStartWhileEarlierRepliesAreOnTheirWay()
+    {
+        std::atomic<bool> slow = true;
+        IcmpResponder responder(icmp::Family::V4,
+                                [&](uint16_t) { return Action{.delayMs = slow ? 400 : 0}; });
+        LiveWindow w;
+        w.start("127.0.0.1", 20);
+        QVERIFY(w.sendThenStop(40, 5000));
+        slow = false;
+        const int firstRun = roundToInt32(w.window.sentCount());
+        w.window.Command1_Click();
+        QVERIFY(w.engine.running());
+        QVERIFY(waitUntil([&] { return w.window.sentCount() >= 40; }, 5000));
+        w.window.Command1_Click();
+        QVERIFY(waitUntil([&] { return w.handedOver.size() >= firstRun + w.window.sentCount(); },
+                          3000));
+        w.showLosses();
+        // The second run numbers on or from 1, whichever the window asked for.
+        for (int i = 1; i < firstRun; ++i)
+            QCOMPARE(w.handedOver[i], i + 1);
+        const int secondFirst = w.handedOver[firstRun];
+        QVERIFY(secondFirst == 1 || secondFirst == firstRun + 1);
+        for (int i = firstRun + 1; i < w.handedOver.size(); ++i)
+            QCOMPARE(w.handedOver[i], w.handedOver[i - 1] + 1);
+        QCOMPARE(w.redBars(), 0);
+        QCOMPARE(w.text("wndLoss"), "0 %");
     }
 };
 

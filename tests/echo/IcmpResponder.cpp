@@ -85,10 +85,15 @@ ssize_t receive(int fd, std::vector<uint8_t> &buffer, sockaddr_storage &from, so
 std::optional<double> IcmpResponder::heldMs(uint16_t seq) const
 {
     std::lock_guard lock(mutex_);
-    const auto it = held_.find(seq);
-    if (it == held_.end())
-        return std::nullopt;
-    return it->second;
+    const auto it = answered_.find(seq);
+    return it == answered_.end() ? std::nullopt : std::optional(it->second.heldMs);
+}
+
+std::optional<int64_t> IcmpResponder::answeredAtNs(uint16_t seq) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = answered_.find(seq);
+    return it == answered_.end() ? std::nullopt : std::optional(it->second.atNs);
 }
 
 IcmpResponder::IcmpResponder(icmp::Family family, Script script)
@@ -142,8 +147,9 @@ void IcmpResponder::run()
             sendto(fd_, o.bytes.data(), o.bytes.size(), 0,
                    reinterpret_cast<const sockaddr *>(&o.to), o.toLength);
             {
+                const int64_t at = wallNs();
                 std::lock_guard lock(mutex_);
-                held_[o.seq] = double(wallNs() - o.receivedNs) / 1e6;
+                answered_[o.seq] = {double(at - o.receivedNs) / 1e6, at};
             }
             queue.erase(queue.begin());
         }

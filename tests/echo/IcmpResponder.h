@@ -34,6 +34,8 @@ class IcmpResponder {
     // How long the answer to `seq` really took here: from the kernel's
     // receive time of the request to the moment the answer was sent.
     std::optional<double> heldMs(uint16_t seq) const;
+    // When the (last) answer to `seq` left, on the wall clock.
+    std::optional<int64_t> answeredAtNs(uint16_t seq) const;
 
   private:
     void run();
@@ -43,6 +45,10 @@ class IcmpResponder {
     int fd_ = -1;
     std::atomic<bool> stop_{false};
     mutable std::mutex mutex_;
-    std::map<uint16_t, double> held_;
+    struct Answered {
+        double heldMs;
+        int64_t atNs;
+    };
+    std::map<uint16_t, Answered> answered_;
     std::thread thread_;
 };

@@ -1,4 +1,6 @@
+#include "IpAddress.h"
 #include "Outstanding.h"
+#include "ReplyOrder.h"
 #include "SendSchedule.h"
 #include "SequenceCounter.h"
 
@@ -79,6 +81,66 @@ class TestEngineParts : public QObject {
         QVERIFY(displaced);
         QCOMPARE(displaced->deadlineNs, 10);
         QCOMPARE(table.size(), size_t(1));
+    }
+
+    void repliesLeaveInRequestOrder()
+    {
+        ReplyOrder order;
+        QList<int> handedOver;
+        const auto drain = [&] {
+            while (const auto reply = order.next())
+                handedOver << reply->seq;
+        };
+        auto answer = [&](uint64_t place, uint16_t seq) {
+            order.answered(place, {.seq = seq, .hops = 64, .roundTripMs = 1});
+            drain();
+        };
+        const uint64_t first = order.sent();
+        answer(first, 1);
+        QCOMPARE(handedOver, QList<int>{1}); // in order: no wait at all
+
+        // 3 and 4 overtake 2, which is then lost: they wait for its verdict.
+        const uint64_t two = order.sent();
+        const uint64_t three = order.sent();
+        const uint64_t four = order.sent();
+        answer(four, 4);
+        answer(three, 3);
+        QCOMPARE(handedOver, QList<int>{1});
+        QCOMPARE(order.held(), size_t(3));
+        order.lost(two);
+        drain();
+        QCOMPARE(handedOver, (QList<int>{1, 3, 4}));
+
+        // Across a restart of the numbering: a late answer to 1005 still
+        // comes before the 1 sent after it, and its duplicate and an answer
+        // after the verdict are ignored.
+        const uint64_t old = order.sent();
+        const uint64_t renumbered = order.sent();
+        answer(renumbered, 1);
+        answer(old, 1005);
+        answer(old, 1005);
+        order.lost(old);
+        answer(first, 1);
+        QCOMPARE(handedOver, (QList<int>{1, 3, 4, 1005, 1}));
+        QCOMPARE(order.held(), size_t(0));
+    }
+
+    void addressesArePingableOrRefused()
+    {
+        IpAddress mapped{.family = icmp::Family::V6, .bytes = {}, .scopeId = 0};
+        mapped.bytes[10] = mapped.bytes[11] = 0xFF;
+        QVERIFY(!pingable(mapped)); // ::ffff:0.0.0.0
+        mapped.bytes[12] = 127;
+        mapped.bytes[15] = 1;
+        const auto v4 = pingable(mapped);
+        QVERIFY(v4);
+        QCOMPARE(v4->family, icmp::Family::V4);
+        QCOMPARE(v4->bytes, (std::array<uint8_t, 16>{127, 0, 0, 1}));
+        QVERIFY(!pingable(IpAddress{.family = icmp::Family::V4, .bytes = {}, .scopeId = 0}));
+        QVERIFY(!pingable(IpAddress{.family = icmp::Family::V6, .bytes = {}, .scopeId = 0}));
+        IpAddress linkLocal{.family = icmp::Family::V6, .bytes = {0xFE, 0x80}, .scopeId = 3};
+        linkLocal.bytes[15] = 2;
+        QCOMPARE(pingable(linkLocal)->scopeId, 3u);
     }
 
     void deadlinesAreAbsolute()

@@ -1,0 +1,32 @@
+// The program as main wires it, pinging a host name whose lookup never
+// answers: presses Start/Stop `presses` times, then closes the window after
+// `ms` milliseconds and prints "closing" as it does.
+// close_while_resolving NAME PRESSES MS
+#include "IcmpEngine.h"
+#include "frmPing.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char **argv)
+{
+    if (argc != 4)
+        return 2;
+    IcmpSockets sockets = openIcmpSockets();
+    QApplication app(argc, argv);
+    IcmpEngine engine(std::move(sockets));
+    frmPing window(
+        engine, [] {}, argv[1]);
+    window.show();
+    for (int i = 0; i < std::atoi(argv[2]); ++i)
+        window.Command1_Click();
+    QTimer::singleShot(std::atoi(argv[3]), &window, [&] {
+        std::printf("closing\n");
+        std::fflush(stdout);
+        window.close();
+    });
+    return app.exec();
+}
