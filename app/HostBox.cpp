@@ -8,7 +8,13 @@ void HostBox::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
     focusedByThisClick_ = event->reason() == Qt::MouseFocusReason;
-    emit gotFocus();
+    // Focus that comes back when the window is activated again, or when a
+    // popup such as the context menu closes, leaves text and caret alone.
+    const bool comingBack = event->reason() == Qt::PopupFocusReason ||
+                            (event->reason() == Qt::ActiveWindowFocusReason && enteredBefore_);
+    enteredBefore_ = true;
+    if (!comingBack)
+        emit gotFocus();
 }
 
 void HostBox::mousePressEvent(QMouseEvent *event)

@@ -2,9 +2,10 @@
 
 #include <QLineEdit>
 
-// The host text box. It reports when it gains the focus, however that happens,
-// and hands each typed character to a handler that may swallow it by setting
-// the code to 0 (Enter arrives as 13).
+// The host text box. It reports when it is entered (by Tab, Shift+Tab, its
+// access key, a click, or the window's first show), and hands each typed
+// character to a handler that may swallow it by setting the code to 0 (Enter
+// arrives as 13).
 class HostBox : public QLineEdit {
     Q_OBJECT
 
@@ -22,4 +23,5 @@ class HostBox : public QLineEdit {
 
   private:
     bool focusedByThisClick_ = false;
+    bool enteredBefore_ = false;
 };

@@ -1,6 +1,8 @@
 #include "frmPing.h"
 
+#include "GraphBand.h"
 #include "HostBox.h"
+#include "PushButton.h"
 #include "LagGraph.h"
 #include "NumberText.h"
 #include "ReplyStats.h"
@@ -79,7 +81,7 @@ void frmPing::createControls()
     HostName->setObjectName("HostName");
     HostName->setGeometry(64, 8, 233, 19);
     Label1->setBuddy(HostName);
-    Command1 = new QPushButton(this);
+    Command1 = new PushButton(this);
     Command1->setObjectName("Command1");
     Command1->setGeometry(304, 8, 89, 17);
     Command1->setAutoDefault(false);
@@ -101,6 +103,15 @@ void frmPing::createControls()
     Label8->setToolTip(windowLossTip);
     wndLoss = addLabel(this, "wndLoss", {}, {344, 48, 39, 13});
     wndLoss->setToolTip(windowLossTip);
+
+    // Screen readers hear each value with its caption, and the graph as a
+    // summary; the band lies under the credit lines.
+    for (auto [caption, value] : {std::pair{Label2, SendLabel}, {Label4, RecvLabel},
+                                  {Label5, LossLabel}, {Label3, avping}, {Label6, cping},
+                                  {Label8, wndLoss}})
+        caption->setBuddy(value);
+    graphBand_ = new GraphBand(history_, lag_, this);
+    graphBand_->setGeometry(9, 64, 376, 41);
 
     Label7 = addLabel(this, "Label7", "Continuous ping with a lag graph.", {72, 72, 265, 17});
     Label9 = addLabel(this, "Label9", "Type a host, then press Start.", {96, 88, 225, 17});
@@ -245,6 +256,7 @@ void frmPing::tekenLag()
         turnOnPersistentDrawing(); // moved to a screen of another scale
     drawLagGraph(drawing_, history_, lag_, palette().color(QPalette::Window));
     update();
+    graphBand_->redrawn();
 }
 
 void frmPing::paintEvent(QPaintEvent *)

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class GraphBand;
 class HostBox;
 class QCheckBox;
 class QLabel;
@@ -70,6 +71,7 @@ class frmPing : public QWidget {
     QLabel *Label7 = nullptr;
     QLabel *Label9 = nullptr;
     QCheckBox *Check1 = nullptr;
+    GraphBand *graphBand_ = nullptr;
 
     LagConstants lag_;
     LagHistory history_;

@@ -15,7 +15,10 @@ BarSpan barSpan(int i, int16_t v, const LagConstants &c, int surfaceHeight)
         c.graphTop + (c.graphHeight - v / (static_cast<double>(c.lagLimit) / c.graphHeight));
     const int edge = roundToInt32(yTop);
     const int baseline = c.graphHeight + c.graphTop;
+    // Every bar standing on the baseline includes its row, so that a reply of
+    // a few milliseconds still leaves a mark.
+    const int bottom = edge <= baseline ? baseline + 1 : edge;
     bar.top = std::clamp(std::min(edge, baseline), 0, surfaceHeight);
-    bar.bottom = std::clamp(std::max(edge, baseline), 0, surfaceHeight);
+    bar.bottom = std::clamp(bottom, 0, surfaceHeight);
     return bar;
 }

@@ -16,7 +16,8 @@ struct BarSpan {
 
 // Bar of slot i holding v. The top edge lies at graphTop + graphHeight - v / 25
 // (with the usual constants); a fractional edge is rounded to the nearest row,
-// halves to even, and the bar fills the rows from there down to the baseline,
-// the baseline row itself not included, so a bar is v / 25 rows tall. A
-// negative sample hangs below the baseline, cut off at the surface's bottom.
+// halves to even, and the bar fills the rows from there down to and including
+// the baseline, so a bar is v / 25 rows tall plus the baseline row, and 0 ms
+// is a one-row mark. A negative sample hangs from the baseline row down to its
+// edge, cut off at the surface's bottom.
 BarSpan barSpan(int i, int16_t v, const LagConstants &c, int surfaceHeight);

@@ -19,6 +19,8 @@ WindowStats windowStats(const LagHistory &history, int count)
         }
     }
     WindowStats stats;
+    stats.timed = timed;
+    stats.losses = losses;
     stats.average = sum;
     if (sum != 0 && timed != 0)
         stats.average = roundToInt16(static_cast<double>(sum) / timed);
@@ -38,4 +40,19 @@ int missedReplies(double seq, double lastSeq, int cap)
     if (!(seq > lastSeq + 1))
         return 0;
     return roundToInt32(std::min(seq - (lastSeq + 1), static_cast<double>(cap)));
+}
+
+std::string graphSummary(const LagHistory &history, int count)
+{
+    const WindowStats stats = windowStats(history, count);
+    const int samples = stats.timed + stats.losses;
+    if (samples == 0)
+        return "No samples";
+    const int16_t newest = history.slot(count);
+    std::string text;
+    if (newest < LagHistory::lossMarker)
+        text = "Newest round trip " + msText(newest) + "; ";
+    else if (newest == LagHistory::lossMarker)
+        text = "Newest sample lost; ";
+    return text + decimalText(stats.losses) + " lost of " + decimalText(samples) + " samples";
 }

@@ -1,5 +1,6 @@
 #include "WindowProbe.h"
 
+#include <QMenu>
 #include <QTest>
 
 namespace {
@@ -156,6 +157,66 @@ class TestHostBox : public QObject {
         QCOMPARE(QApplication::focusWidget(), p.hostBox());
         QCOMPARE(p.hostBox()->text(), "click me");
         QCOMPARE(p.hostBox()->selectedText(), "click me");
+    }
+
+    // Switching to another window and back, or closing a popup, is not
+    // entering the box: the text, its blanks and the caret stay.
+    void focusThatComesBackLeavesTheTextAlone()
+    {
+        WindowProbe p;
+        show(p);
+        QTest::keyClicks(p.hostBox(), "abc  ");
+        QCOMPARE(p.hostBox()->cursorPosition(), 5);
+
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(!p.hostBox()->hasFocus());
+        p.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(p.window.get()));
+        QVERIFY(p.hostBox()->hasFocus());
+        QTest::keyClick(p.hostBox(), Qt::Key_X);
+        QCOMPARE(p.hostBox()->text(), "abc  x");
+
+        p.hostBox()->setCursorPosition(2);
+        QMenu menu;
+        menu.addAction("Paste");
+        menu.popup(p.hostBox()->mapToGlobal(QPoint(5, 5)));
+        QVERIFY(QTest::qWaitForWindowExposed(&menu));
+        menu.close();
+        QTRY_VERIFY(p.hostBox()->hasFocus());
+        QCOMPARE(p.hostBox()->text(), "abc  x");
+        QVERIFY(!p.hostBox()->hasSelectedText());
+        QCOMPARE(p.hostBox()->cursorPosition(), 2);
+
+        // Entering it by Tab still trims and selects.
+        p.button()->setFocus();
+        QTest::keyClick(p.button(), Qt::Key_Tab);
+        QCOMPARE(p.hostBox()->selectedText(), "abc  x");
+    }
+
+    // On the focused button Enter, keypad Enter and Space each press it once;
+    // Enter in the host box keeps its own meaning.
+    void keysOnTheFocusedButtonPressIt()
+    {
+        WindowProbe p("127.0.0.1");
+        show(p);
+        QVERIFY(p.engine.running());
+        p.button()->setFocus();
+        QTest::keyClick(p.button(), Qt::Key_Return);
+        QVERIFY(!p.engine.running());
+        QTest::keyClick(p.button(), Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(p.engine.running());
+        QTest::keyClick(p.button(), Qt::Key_Space);
+        QVERIFY(!p.engine.running());
+        QCOMPARE(p.button()->text(), "Start");
+
+        p.hostBox()->setFocus();
+        p.hostBox()->setText("S:250");
+        QTest::keyClick(p.hostBox(), Qt::Key_Return);
+        QVERIFY(!p.engine.running());
+        QCOMPARE(p.engine.interval(), 250.0);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "WindowProbe.h"
 
+#include <QAccessible>
 #include <QFontMetrics>
 #include <QTest>
 
@@ -36,6 +37,47 @@ class TestWindow : public QObject {
     Q_OBJECT
 
   private slots:
+    // Each value is tied to its caption, names stay the texts shown, the loss
+    // values are described by their tooltips, and the graph sums itself up.
+    void screenReadersHearWhatTheWindowShows()
+    {
+        WindowProbe p("h");
+        p.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(p.window.get()));
+        const auto accessible = [&](const char *name) {
+            return QAccessible::queryAccessibleInterface(p.control<QWidget>(name));
+        };
+        const std::pair<const char *, const char *> pairs[] = {
+            {"Label2", "SendLabel"}, {"Label4", "RecvLabel"}, {"Label5", "LossLabel"},
+            {"Label3", "avping"},    {"Label6", "cping"},     {"Label8", "wndLoss"}};
+        for (auto [caption, value] : pairs) {
+            const auto labels = accessible(value)->relations(QAccessible::Label);
+            QCOMPARE(labels.size(), 1);
+            QCOMPARE(labels[0].first->object(), p.control(caption));
+            const auto labelled = accessible(caption)->relations(QAccessible::Labelled);
+            QCOMPARE(labelled.size(), 1);
+            QCOMPARE(labelled[0].first->object(), p.control(value));
+        }
+        QCOMPARE(accessible("SendLabel")->text(QAccessible::Name), "0");
+        QCOMPARE(accessible("Label2")->text(QAccessible::Name), "Packets Sent:");
+        QCOMPARE(accessible("LossLabel")->text(QAccessible::Description), "Packet loss total.");
+        QCOMPARE(accessible("wndLoss")->text(QAccessible::Description),
+                 "Percent loss in last 37 seconds");
+
+        QAccessibleInterface *graph = nullptr;
+        QAccessibleInterface *window = QAccessible::queryAccessibleInterface(p.window.get());
+        for (int i = 0; i < window->childCount(); ++i)
+            if (window->child(i)->role() == QAccessible::Chart)
+                graph = window->child(i);
+        QVERIFY(graph);
+        QCOMPARE(graph->text(QAccessible::Name), "Lag graph");
+        QCOMPARE(graph->text(QAccessible::Description), "No samples");
+        QCOMPARE(graph->rect().size(), QSize(376, 41));
+        p.engine.reply(1, 23);
+        p.engine.reply(4, 31);
+        QCOMPARE(graph->text(QAccessible::Description), "Newest round trip 31 ms; 2 lost of 4 samples");
+    }
+
     void layoutCaptionsAndTooltips()
     {
         WindowProbe p;

@@ -68,23 +68,25 @@ class TestLagGraph : public QObject {
     void newestTimeIsAGreenBarAtTheRight()
     {
         const QImage image = render(withSample(376, 500));
-        QCOMPARE(rowsOf(image, 384, green), "84-103");
-        QCOMPARE(pixelsNotBackground(image), 20);
+        QCOMPARE(rowsOf(image, 384, green), "84-104");
+        QCOMPARE(pixelsNotBackground(image), 21);
     }
 
     void oldestLossIsAFullRedBarAtTheLeft()
     {
         const QImage image = render(withSample(1, 1000));
-        QCOMPARE(rowsOf(image, 9, red), "64-103");
-        QCOMPARE(pixelsNotBackground(image), 40);
+        QCOMPARE(rowsOf(image, 9, red), "64-104");
+        QCOMPARE(pixelsNotBackground(image), 41);
     }
 
     void fractionalTopsRoundToTheNearestRow()
     {
-        QCOMPARE(rowsOf(render(withSample(376, 0)), 384, green), "");
-        QCOMPARE(rowsOf(render(withSample(376, 12)), 384, green), ""); // 103.52
-        QCOMPARE(rowsOf(render(withSample(376, 13)), 384, green), "103-103");
-        QCOMPARE(rowsOf(render(withSample(376, 999)), 384, green), "64-103");
+        // Down to and including the baseline, so that every reply shows.
+        QCOMPARE(rowsOf(render(withSample(376, 0)), 384, green), "104-104");
+        QCOMPARE(rowsOf(render(withSample(376, 12)), 384, green), "104-104"); // 103.52
+        QCOMPARE(rowsOf(render(withSample(376, 13)), 384, green), "103-104");
+        QCOMPARE(rowsOf(render(withSample(376, 999)), 384, green), "64-104");
+        QCOMPARE(rowsOf(render(withSample(376, 1001)), 384, green), ""); // empty slot
         // Half a row rounds to the even one: 37.5 ms ends at 102.5.
         QCOMPARE(barSpan(1, 38, constants, 109).top, 102);
     }
@@ -106,8 +108,8 @@ class TestLagGraph : public QObject {
             h.push(i % 2 ? 1000 : 500, constants.lagCount);
         const QImage image = render(h);
         QCOMPARE(rowsOf(image, 8, green) + rowsOf(image, 8, red), "");
-        QCOMPARE(rowsOf(image, 9, green), "84-103");
-        QCOMPARE(rowsOf(image, 384, red), "64-103");
+        QCOMPARE(rowsOf(image, 9, green), "84-104");
+        QCOMPARE(rowsOf(image, 384, red), "64-104");
         QCOMPARE(rowsOf(image, 385, green) + rowsOf(image, 385, red), "");
     }
 
@@ -115,10 +117,10 @@ class TestLagGraph : public QObject {
     {
         const QImage image = render(withSample(376, 500), 2);
         QCOMPARE(rowsOf(image, 767, green), "");
-        QCOMPARE(rowsOf(image, 768, green), "168-207");
-        QCOMPARE(rowsOf(image, 769, green), "168-207");
+        QCOMPARE(rowsOf(image, 768, green), "168-209");
+        QCOMPARE(rowsOf(image, 769, green), "168-209");
         QCOMPARE(rowsOf(image, 770, green), "");
-        QCOMPARE(pixelsNotBackground(image), 80);
+        QCOMPARE(pixelsNotBackground(image), 84);
     }
 };
 

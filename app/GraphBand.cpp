@@ -1,0 +1,52 @@
+#include "GraphBand.h"
+
+#include "ReplyStats.h"
+
+#include <QAccessibleWidget>
+
+namespace {
+
+class GraphBandAccessible : public QAccessibleWidget {
+  public:
+    explicit GraphBandAccessible(GraphBand *band) : QAccessibleWidget(band, QAccessible::Chart) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return "Lag graph";
+        if (t == QAccessible::Description)
+            return QString::fromStdString(static_cast<GraphBand *>(widget())->summary());
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *graphBandAccessible(const QString &className, QObject *object)
+{
+    if (className == "GraphBand" && object->isWidgetType())
+        return new GraphBandAccessible(static_cast<GraphBand *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+GraphBand::GraphBand(const LagHistory &history, const LagConstants &constants, QWidget *parent)
+    : QWidget(parent), history_(history), constants_(constants)
+{
+    static const bool installed = (QAccessible::installFactory(graphBandAccessible), true);
+    Q_UNUSED(installed);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+std::string GraphBand::summary() const
+{
+    return graphSummary(history_, constants_.lagCount);
+}
+
+void GraphBand::redrawn()
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
+}

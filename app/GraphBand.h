@@ -1,0 +1,25 @@
+#pragma once
+
+#include "LagConstants.h"
+#include "LagHistory.h"
+
+#include <QWidget>
+
+// The lag graph's band as an element of its own for screen readers: a
+// transparent, unfocusable widget over the band that the window paints,
+// whose description sums up what the graph shows. The summary is made only
+// when asked for, so a reply costs nothing more.
+class GraphBand : public QWidget {
+    Q_OBJECT
+
+  public:
+    GraphBand(const LagHistory &history, const LagConstants &constants, QWidget *parent);
+
+    std::string summary() const;
+    // Tells a listening screen reader that the summary changed.
+    void redrawn();
+
+  private:
+    const LagHistory &history_;
+    const LagConstants &constants_;
+};
