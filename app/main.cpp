@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "IcmpEngine.h"
 #include "IcmpSocket.h"
+#include "Privileges.h"
 #include "frmPing.h"
 
 #include <QApplication>
@@ -12,7 +13,11 @@ int main(int argc, char *argv[])
     // Sockets first, while the process may still hold the right to open
     // them; the window never runs privileged.
     IcmpSockets sockets = openIcmpSockets();
-    dropPrivileges();
+    if (const std::string failure = dropPrivileges(); !failure.empty()) {
+        std::fprintf(stderr, "lagoscope: cannot give up privileges (%s); not starting\n",
+                     failure.c_str());
+        return 1;
+    }
     if (const std::string advice = socketAdvice(sockets, argv[0]); !advice.empty())
         std::fprintf(stderr, "%s\n", advice.c_str());
 

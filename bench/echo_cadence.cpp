@@ -2,6 +2,7 @@
 // it measures against this machine's loopback: lagoscope-bench-cadence
 // [interval ms] [requests] [127.0.0.1 | ::1].
 #include "IcmpEngine.h"
+#include "Privileges.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,10 +16,11 @@
 int main(int argc, char **argv)
 {
     IcmpSockets sockets = openIcmpSockets();
-    dropPrivileges();
+    if (!dropPrivileges().empty())
+        return 1;
     QCoreApplication app(argc, argv);
-    const int interval = argc > 1 ? std::clamp(atoi(argv[1]), 10, 1000) : 10;
-    const int requests = argc > 2 ? std::clamp(atoi(argv[2]), 2, 100000) : 1000;
+    const int interval = argc > 1 ? int(std::clamp(std::strtol(argv[1], nullptr, 10), 10L, 1000L)) : 10;
+    const int requests = argc > 2 ? int(std::clamp(std::strtol(argv[2], nullptr, 10), 2L, 100000L)) : 1000;
     const QString host = argc > 3 && QString(argv[3]) == "::1" ? "::1" : "127.0.0.1";
 
     IcmpEngine engine(std::move(sockets));

@@ -29,7 +29,7 @@ size_t ip4Header(std::span<const uint8_t> b, uint8_t protocol)
 {
     if (b.size() < 20 || b[0] >> 4 != 4)
         return 0;
-    const size_t length = (b[0] & 0x0F) * 4u;
+    const size_t length = size_t(b[0] & 0x0F) * 4;
     if (length < 20 || length > b.size() || b[9] != protocol)
         return 0;
     return length;

@@ -72,9 +72,6 @@ struct IcmpSockets {
 // back to raw sockets where the process may open them.
 IcmpSockets openIcmpSockets();
 
-// Gives up every capability and any set-user-id identity for good.
-void dropPrivileges();
-
 // How to allow pinging when a family has no socket, in one line.
 std::string socketAdvice(const IcmpSockets &sockets, const std::string &programPath);
 

@@ -11,8 +11,10 @@ template <typename Int> Int roundHalfEven(double value)
 {
     if (std::isnan(value))
         return 0;
-    constexpr double low = std::numeric_limits<Int>::min();
-    constexpr double high = std::numeric_limits<Int>::max();
+    constexpr auto low = static_cast<double>(std::numeric_limits<Int>::min());
+    // For 64 bits this rounds up to 2^63, one past the largest value, which
+    // the >= below turns into the largest value.
+    constexpr auto high = static_cast<double>(std::numeric_limits<Int>::max());
     if (value <= low)
         return std::numeric_limits<Int>::min();
     if (value >= high)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need,
-# skipping the download when they are all there already.
+# Installs the Debian packages that building and running need, and with
+# "test" also those the tests, sanitizers and fuzzers need, skipping the
+# download when they are all there already.
 set -euo pipefail
 
 packages=(
@@ -10,15 +11,28 @@ packages=(
     xvfb xauth x11-utils
     iproute2 libcap2-bin
 )
+testing=false
+if [ "${1:-}" = test ]; then
+    testing=true
+    packages+=(clang clang-tidy libclang-rt-14-dev locales)
+fi
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+
+# A locale with a decimal comma, for the test that number reading ignores it.
+german_locale() {
+    locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' ||
+        "${sudo[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
+}
 
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if $testing; then german_locale; fi

@@ -2,6 +2,6 @@
 # Installs what is missing, builds with warnings as errors, and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh test
 scripts/build.sh ci
 ctest --preset ci "$@"

@@ -3,11 +3,9 @@
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
-#include <linux/securebits.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/capability.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -233,12 +231,14 @@ std::optional<ReceivedPacket> IcmpSocket::receive()
     packet.bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n));
     packet.wallNs = 0;
     for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
+            c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
             timespec stamp;
             std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
             packet.wallNs = int64_t(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
-        } else if ((c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL) ||
-                   (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT)) {
+        } else if (((c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL) ||
+                    (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT)) &&
+                   c->cmsg_len >= CMSG_LEN(sizeof(int))) {
             int hops = -1;
             std::memcpy(&hops, CMSG_DATA(c), sizeof hops);
             packet.hopLimit = hops;
@@ -268,7 +268,7 @@ std::optional<icmp::EchoError> IcmpSocket::receiveError()
         for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
             const bool ip = (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) ||
                             (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR);
-            if (!ip)
+            if (!ip || c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
                 continue;
             sock_extended_err info;
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
@@ -300,23 +300,6 @@ IcmpSockets openIcmpSockets()
     if (!sockets.v6)
         sockets.v6 = openRaw(icmp::Family::V6, sockets.v6Error);
     return sockets;
-}
-
-void dropPrivileges()
-{
-    // Root keeps no special powers across exec, and nothing regains them.
-    prctl(PR_SET_SECUREBITS, SECBIT_NOROOT | SECBIT_NOROOT_LOCKED);
-    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    const gid_t gid = getgid();
-    const uid_t uid = getuid();
-    if (getegid() != gid && setresgid(gid, gid, gid) != 0)
-        _exit(1);
-    if (geteuid() != uid && setresuid(uid, uid, uid) != 0)
-        _exit(1);
-    if (cap_t none = cap_init()) {
-        cap_set_proc(none);
-        cap_free(none);
-    }
 }
 
 std::string socketAdvice(const IcmpSockets &sockets, const std::string &programPath)

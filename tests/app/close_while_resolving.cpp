@@ -21,9 +21,9 @@ int main(int argc, char **argv)
     frmPing window(
         engine, [] {}, argv[1]);
     window.show();
-    for (int i = 0; i < std::atoi(argv[2]); ++i)
+    for (int i = 0; i < std::strtol(argv[2], nullptr, 10); ++i)
         window.Command1_Click();
-    QTimer::singleShot(std::atoi(argv[3]), &window, [&] {
+    QTimer::singleShot(int(std::strtol(argv[3], nullptr, 10)), &window, [&] {
         std::printf("closing\n");
         std::fflush(stdout);
         window.close();

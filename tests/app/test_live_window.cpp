@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -265,6 +266,85 @@ class TestLiveWindow : public QObject {
         QCOMPARE(lossDuring, "0 %"); // no reply, so no label changes meanwhile
         QCOMPARE(w.redBars(), refused + lost);
         QVERIFY(w.text("LossLabel") != "0 %");
+    }
+
+    // Whatever a user types: nothing crashes or hangs, no request goes
+    // anywhere but to the hosts named, and "S:?" still answers.
+    void hostileInputInTheHostBox()
+    {
+        std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << 0;
+        std::ofstream("/etc/hosts", std::ios::app) << "127.0.0.1 xn--bcher-kva.test\n";
+        SwallowingNameServer nameServer;
+        LiveWindow w;
+        int requests = 0;
+        QObject::connect(&w.engine, &EchoEngine::requestSent, [&] { ++requests; });
+        // Echo requests that reached this namespace's own kernel.
+        const auto echoesHere = [] {
+            std::ifstream snmp("/proc/net/snmp");
+            std::string line;
+            for (int icmpLines = 0; std::getline(snmp, line);)
+                if (line.rfind("Icmp:", 0) == 0 && ++icmpLines == 2)
+                    return QString::fromStdString(line).split(' ')[9].toInt(); // InEchos
+            return -1;
+        };
+        const int echoesBefore = echoesHere();
+        auto *box = w.window.findChild<QLineEdit *>("HostName");
+        auto enter = [&](const QString &text) {
+            box->clear();
+            for (const QChar c : text) // any character, as a keyboard or input method sends it
+                QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), {});
+            QTest::keyClick(box, Qt::Key_Return);
+            return box->text();
+        };
+        const auto stop = [&] {
+            if (w.engine.running())
+                QTest::keyClick(box, Qt::Key_Return);
+            QVERIFY(!w.engine.running());
+        };
+
+        enter(QString(10000, 'a')); // too long for any name
+        QTest::qWait(100);
+        QVERIFY(!w.engine.running());
+        enter(QString("ab\x01\x07\x1b") + QChar(0x202E) + "c"); // control characters
+        stop();
+
+        // A name in another script is looked up in its ASCII form.
+        QCOMPARE(enter("b\u00fccher.test"), "b\u00fccher.test");
+        QVERIFY(waitUntil([&] { return w.window.recvCount() >= 2; }, 3000));
+        stop();
+
+        for (const char *ignored : {"S:-5", "P:-1", "S:abc"})
+            enter(ignored);
+        QCOMPARE(w.beeps, 0);
+        QCOMPARE(enter("S:?"), "S:100");
+        enter("S:1e400");
+        QCOMPARE(enter("S:?"), "S:2147483647");
+        enter("P:70000");
+        QCOMPARE(enter("P:?"), "P:65507");
+        enter("S:100");
+        QCOMPARE(w.beeps, 3);
+
+        // A thousand Enters in a row end where they began.
+        enter("127.0.0.1");
+        stop();
+        for (int i = 0; i < 1000; ++i)
+            QTest::keyClick(box, Qt::Key_Return);
+        QVERIFY(!w.engine.running());
+        QCOMPARE(w.window.findChild<QPushButton *>("Command1")->text(), "Start");
+
+        // A name whose lookup never ends, then Stop: nothing waits for it.
+        const int before = requests;
+        enter("slow.test");
+        QVERIFY(w.engine.running());
+        stop();
+        QTest::qWait(300);
+        QCOMPARE(requests, before);
+        QCOMPARE(enter("S:?"), "S:100");
+
+        QTest::qWait(100);
+        qInfo("%d requests made, %d reached this machine's loopback", requests,
+              echoesHere() - echoesBefore);
+        QCOMPARE(echoesHere() - echoesBefore, requests);
     }
 
     // Closing ends the program at once, however many lookups are pending.

@@ -164,7 +164,7 @@ void IcmpResponder::run()
             std::span<const uint8_t> packet(buffer.data(), size_t(n));
             std::span<const uint8_t> ipHeader;
             if (v4) {
-                const size_t ihl = (packet[0] & 0x0F) * 4u;
+                const size_t ihl = size_t(packet[0] & 0x0F) * 4;
                 ipHeader = packet.first(ihl);
                 packet = packet.subspan(ihl);
             }

@@ -1,7 +1,7 @@
-// A stand-in host with a lively line, for screenshots and manual runs: it
-// answers echo requests on this namespace's loopback with varying delays and
-// the odd loss, for the given number of seconds. Switch the kernel's own
-// echo replies off first.
+// A stand-in host on a busy home line, for screenshots and manual runs: it
+// answers echo requests on this namespace's loopback in 10 to 40 ms, loses
+// one now and then, and once takes 650 ms, for the given number of seconds.
+// Switch the kernel's own echo replies off first.
 #include "IcmpResponder.h"
 
 #include <chrono>
@@ -10,18 +10,19 @@
 #include <thread>
 
 namespace {
-// Waves of 60 to 360 ms with some jitter.
 int delayOf(uint16_t seq)
 {
-    return 210 + static_cast<int>(150 * std::sin(seq / 25.0)) + seq * 37 % 30;
+    if (seq == 300)
+        return 650;
+    return 18 + static_cast<int>(8 * std::sin(seq / 9.0)) + seq * 37 % 11 + (seq % 23 == 0) * 15;
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const int seconds = argc > 1 ? std::clamp(std::atoi(argv[1]), 1, 600) : 60;
+    const int seconds = argc > 1 ? int(std::clamp(std::strtol(argv[1], nullptr, 10), 1L, 600L)) : 60;
     IcmpResponder responder(icmp::Family::V4, [](uint16_t seq) {
-        const bool lost = seq % 29 == 0 || (seq >= 200 && seq < 204);
+        const bool lost = seq % 61 == 0 || (seq >= 200 && seq < 203);
         return IcmpResponder::Action{.drop = lost, .delayMs = delayOf(seq)};
     });
     if (!responder.ok())

@@ -62,7 +62,7 @@ class TestEngineParts : public QObject {
     {
         Outstanding table;
         for (uint16_t seq : {5, 3, 9, 4})
-            table.add(request(seq, seq * 10));
+            table.add(request(seq, int64_t{seq} * 10));
         QCOMPARE(*table.nextDeadline(), 30);
         const auto expired = table.takeExpired(50);
         QCOMPARE(expired.size(), size_t(3));

@@ -1,7 +1,9 @@
 // Runs inside a private network namespace (in-netns.sh): every packet stays
 // on that namespace's loopback.
 #include "IcmpEngine.h"
+#include "IcmpFlood.h"
 #include "IcmpResponder.h"
+#include "Privileges.h"
 #include "SwallowingNameServer.h"
 
 #include <QElapsedTimer>
@@ -239,6 +241,34 @@ class TestIcmpEngine : public QObject {
         QCOMPARE(p.failedWith(EchoFailure::Timeout), lost);
     }
 
+    // Thousands of foreign ICMP messages a second change no count, and a
+    // Stop still takes effect at once.
+    void aFloodOfForeignIcmpChangesNothing_data() { addFamiliesAndKinds(); }
+    void aFloodOfForeignIcmpChangesNothing()
+    {
+        QFETCH(Family, family);
+        QFETCH(SocketKind, kind);
+        IcmpResponder responder(family, [](uint16_t) { return Action{.delayMs = 5}; });
+        IcmpFlood flood(family, 5000, std::chrono::seconds(10));
+        QVERIFY(responder.ok() && flood.ok());
+        Probe p(family, kind);
+        p.ping(loopback(family));
+        QVERIFY(QTest::qWaitFor([&] { return p.sent >= 60; }, 5000));
+        QElapsedTimer sinceStop;
+        p.engine.setRunning(false);
+        sinceStop.start();
+        const int sent = p.sent;
+        QVERIFY(QTest::qWaitFor([&] { return p.replies.size() >= sent; }, 2000));
+        QTest::qWait(100);
+        qInfo("%ld foreign messages during %d requests", flood.sent(), sent);
+        QVERIFY(flood.sent() > 1000);
+        QCOMPARE(p.sent, sent); // nothing left after the Stop
+        QCOMPARE(p.replies.size(), sent);
+        for (int i = 0; i < sent; ++i)
+            QCOMPARE(p.replies[i], i + 1);
+        QVERIFY(p.failures.isEmpty());
+    }
+
     void lateRepliesAreNotReported()
     {
         IcmpResponder responder(Family::V4, [](uint16_t) { return Action{.delayMs = 250}; });
@@ -458,7 +488,8 @@ class TestIcmpEngine : public QObject {
         const pid_t child = fork();
         if (child == 0) {
             IcmpSockets sockets = openIcmpSockets();
-            dropPrivileges();
+            if (!dropPrivileges().empty())
+                _exit(2);
             int error = 0;
             const bool rawRefused =
                 !IcmpSocket::open(Family::V4, SocketKind::Raw, error) && error == EPERM;
