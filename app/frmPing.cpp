@@ -2,9 +2,9 @@
 
 #include "GraphBand.h"
 #include "HostBox.h"
-#include "PushButton.h"
 #include "LagGraph.h"
 #include "NumberText.h"
+#include "PushButton.h"
 #include "ReplyStats.h"
 #include "WindowLook.h"
 
@@ -106,8 +106,11 @@ void frmPing::createControls()
 
     // Screen readers hear each value with its caption, and the graph as a
     // summary; the band lies under the credit lines.
-    for (auto [caption, value] : {std::pair{Label2, SendLabel}, {Label4, RecvLabel},
-                                  {Label5, LossLabel}, {Label3, avping}, {Label6, cping},
+    for (auto [caption, value] : {std::pair{Label2, SendLabel},
+                                  {Label4, RecvLabel},
+                                  {Label5, LossLabel},
+                                  {Label3, avping},
+                                  {Label6, cping},
                                   {Label8, wndLoss}})
         caption->setBuddy(value);
     graphBand_ = new GraphBand(history_, lag_, this);

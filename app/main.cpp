@@ -5,6 +5,7 @@
 #include "frmPing.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdio>
 
@@ -26,6 +27,11 @@ int main(int argc, char *argv[])
     const QString hostText = commandLineText(argc, argv);
     int toolkitArgc = 1;
     QApplication app(toolkitArgc, argv);
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/icons/lagoscope-%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
+    QGuiApplication::setDesktopFileName("org.lagoscope.Lagoscope");
 
     IcmpEngine engine(std::move(sockets));
     frmPing window(

@@ -19,8 +19,10 @@ int main(int argc, char **argv)
     if (!dropPrivileges().empty())
         return 1;
     QCoreApplication app(argc, argv);
-    const int interval = argc > 1 ? int(std::clamp(std::strtol(argv[1], nullptr, 10), 10L, 1000L)) : 10;
-    const int requests = argc > 2 ? int(std::clamp(std::strtol(argv[2], nullptr, 10), 2L, 100000L)) : 1000;
+    const int interval =
+        argc > 1 ? int(std::clamp(std::strtol(argv[1], nullptr, 10), 10L, 1000L)) : 10;
+    const int requests =
+        argc > 2 ? int(std::clamp(std::strtol(argv[2], nullptr, 10), 2L, 100000L)) : 1000;
     const QString host = argc > 3 && QString(argv[3]) == "::1" ? "::1" : "127.0.0.1";
 
     IcmpEngine engine(std::move(sockets));

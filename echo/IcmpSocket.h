@@ -72,8 +72,9 @@ struct IcmpSockets {
 // back to raw sockets where the process may open them.
 IcmpSockets openIcmpSockets();
 
-// How to allow pinging when a family has no socket, in one line.
-std::string socketAdvice(const IcmpSockets &sockets, const std::string &programPath);
+// How to allow pinging when a family has no socket, in one line. It names
+// the running program's file by its absolute path where the system tells it.
+std::string socketAdvice(const IcmpSockets &sockets, const std::string &invokedAs);
 
 int64_t wallClockNs();
 int64_t monotonicNs();

@@ -9,12 +9,13 @@ packages=(
     qt6-base-dev libgl-dev libcap-dev
     fonts-liberation
     xvfb xauth x11-utils
-    iproute2 libcap2-bin
+    iproute2 libcap2-bin qt6-wayland
 )
 testing=false
 if [ "${1:-}" = test ]; then
     testing=true
-    packages+=(clang clang-tidy libclang-rt-14-dev locales)
+    packages+=(clang clang-tidy libclang-rt-14-dev locales
+        desktop-file-utils appstream man-db dpkg-dev)
 fi
 
 sudo=()

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <tuple>
 #include <utility>
@@ -302,7 +303,7 @@ IcmpSockets openIcmpSockets()
     return sockets;
 }
 
-std::string socketAdvice(const IcmpSockets &sockets, const std::string &programPath)
+std::string socketAdvice(const IcmpSockets &sockets, const std::string &invokedAs)
 {
     std::string families;
     int error = 0;
@@ -319,12 +320,19 @@ std::string socketAdvice(const IcmpSockets &sockets, const std::string &programP
         return {};
     std::string line =
         "lagoscope: no ICMP socket for " + families + " (" + std::strerror(error) + ")";
-    if (error == EPERM || error == EACCES)
-        line += "; allow unprivileged ping with 'sudo sysctl -w net.ipv4.ping_group_range=\"0 "
-                "2147483647\"', or let the program open raw sockets with 'sudo setcap "
-                "cap_net_raw+p " +
-                programPath + "'";
-    return line;
+    if (error != EPERM && error != EACCES)
+        return line;
+    // The file itself, however the program was started (found on PATH, or
+    // through a link), so that the command works as it stands.
+    std::error_code failed;
+    const auto binary = std::filesystem::read_symlink("/proc/self/exe", failed);
+    const std::string path = failed ? invokedAs : binary.string();
+    return line +
+           "; allow unprivileged ping with 'sudo sysctl -w net.ipv4.ping_group_range=\"0 "
+           "2147483647\"' (and for good with 'echo net.ipv4.ping_group_range=0 2147483647 | "
+           "sudo tee /etc/sysctl.d/60-ping.conf'), or let this program open raw sockets "
+           "with 'sudo setcap cap_net_raw+p " +
+           path + "'";
 }
 
 int64_t wallClockNs()

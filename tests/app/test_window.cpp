@@ -75,7 +75,8 @@ class TestWindow : public QObject {
         QCOMPARE(graph->rect().size(), QSize(376, 41));
         p.engine.reply(1, 23);
         p.engine.reply(4, 31);
-        QCOMPARE(graph->text(QAccessible::Description), "Newest round trip 31 ms; 2 lost of 4 samples");
+        QCOMPARE(graph->text(QAccessible::Description),
+                 "Newest round trip 31 ms; 2 lost of 4 samples");
     }
 
     void layoutCaptionsAndTooltips()

@@ -20,7 +20,8 @@ int delayOf(uint16_t seq)
 
 int main(int argc, char **argv)
 {
-    const int seconds = argc > 1 ? int(std::clamp(std::strtol(argv[1], nullptr, 10), 1L, 600L)) : 60;
+    const int seconds =
+        argc > 1 ? int(std::clamp(std::strtol(argv[1], nullptr, 10), 1L, 600L)) : 60;
     IcmpResponder responder(icmp::Family::V4, [](uint16_t seq) {
         const bool lost = seq % 61 == 0 || (seq >= 200 && seq < 203);
         return IcmpResponder::Action{.drop = lost, .delayMs = delayOf(seq)};

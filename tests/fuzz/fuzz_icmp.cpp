@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const icmp::Message message = icmp::parse(family, bytes, framing);
     if (const auto *reply = std::get_if<icmp::EchoReply>(&message)) {
         const auto *end = bytes.data() + bytes.size();
-        if (reply->payload.data() < bytes.data() || reply->payload.data() + reply->payload.size() > end)
+        if (reply->payload.data() < bytes.data() ||
+            reply->payload.data() + reply->payload.size() > end)
             std::abort();
         volatile unsigned sum = touch(reply->payload);
         (void)sum;

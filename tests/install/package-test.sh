@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Needs root, and changes this machine: installs the Debian package with apt,
+# runs the installed program as an ordinary user inside a namespace of its
+# own where unprivileged ICMP sockets are not allowed, sees it ping that
+# namespace's loopback, then removes the package and looks for anything of
+# it left under /usr.
+set -u
+cd "$(dirname "$0")/../.."
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: installing a package needs root"
+    exit 77
+fi
+fails=0
+checks=0
+check() {
+    checks=$((checks + 1))
+    if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; fails=$((fails + 1)); fi
+}
+deb=$(scripts/package.sh | tail -n 1)
+check "package built: $deb" '[ -f "$deb" ]'
+check "its dependencies were computed from the binary" \
+    'dpkg-deb -f "$deb" Depends | grep -q "libqt6widgets6"'
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null 2>&1
+check "installed with apt" 'dpkg-query -W -f="\${Status}" lagoscope | grep -q "ok installed"'
+check "the postinst granted cap_net_raw+p" \
+    'getcap /usr/bin/lagoscope | grep -q "cap_net_raw[=+]p"'
+
+ns="lagoscope-package-$$"
+ip netns add "$ns"
+ip -n "$ns" link set lo up
+ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="1 0"
+ip netns exec "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_all=0
+run=$(mktemp -d)
+chown nobody "$run"
+echoes() { ip netns exec "$ns" awk '/^Icmp:/ && ++n == 2 {print $10}' /proc/net/snmp; }
+before=$(echoes)
+ip netns exec "$ns" env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$run" \
+    setpriv --reuid=nobody --regid=nogroup --clear-groups timeout 2 lagoscope 127.0.0.1 \
+    2>"$run/stderr"
+sent=$(($(echoes) - before))
+ip netns del "$ns"
+check "the installed program pings as an ordinary user ($sent echo requests)" '[ "$sent" -ge 10 ]'
+check "and says nothing on standard error" '[ ! -s "$run/stderr" ]'
+rm -rf "$run"
+
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq lagoscope >/dev/null 2>&1
+left=$(find /usr -iname '*lagoscope*' 2>/dev/null)
+check "removed, with nothing left under /usr${left:+: $left}" '[ -z "$left" ]'
+echo "$((checks - fails)) passed, $fails failed"
+[ "$fails" -eq 0 ]
