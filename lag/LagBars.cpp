@@ -22,3 +22,10 @@ BarSpan barSpan(int i, int16_t v, const LagConstants &c, int surfaceHeight)
     bar.bottom = std::clamp(bottom, 0, surfaceHeight);
     return bar;
 }
+
+BarTable::BarTable(const LagConstants &c, int surfaceHeight)
+    : built_(true), constants_(c), height_(surfaceHeight)
+{
+    for (int16_t v = 0; v <= LagHistory::emptyMarker; ++v)
+        spans_[static_cast<std::size_t>(v)] = barSpan(0, v, c, surfaceHeight);
+}

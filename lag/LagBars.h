@@ -1,6 +1,10 @@
 #pragma once
 
 #include "LagConstants.h"
+#include "LagHistory.h"
+
+#include <array>
+#include <cstddef>
 
 #include <cstdint>
 
@@ -21,3 +25,31 @@ struct BarSpan {
 // is a one-row mark. A negative sample hangs from the baseline row down to its
 // edge, cut off at the surface's bottom.
 BarSpan barSpan(int i, int16_t v, const LagConstants &c, int surfaceHeight);
+
+// barSpan of every sample from 0 to the empty marker, worked out once for a
+// set of constants and a surface height, so that drawing the graph on every
+// reply does no floating point.
+class BarTable {
+  public:
+    BarTable() = default;
+    BarTable(const LagConstants &c, int surfaceHeight);
+
+    bool fits(const LagConstants &c, int surfaceHeight) const
+    {
+        return built_ && c == constants_ && surfaceHeight == height_;
+    }
+    BarSpan span(int i, int16_t v) const
+    {
+        if (v < 0 || v > LagHistory::emptyMarker)
+            return barSpan(i, v, constants_, height_);
+        BarSpan bar = spans_[static_cast<std::size_t>(v)];
+        bar.x = constants_.graphLeft + i;
+        return bar;
+    }
+
+  private:
+    bool built_ = false;
+    LagConstants constants_;
+    int height_ = 0;
+    std::array<BarSpan, LagHistory::emptyMarker + 1> spans_{};
+};

@@ -9,4 +9,6 @@ struct LagConstants {
     int16_t lagCount = 0;    // slots in use and bars drawn
     int16_t graphLeft = 0;   // x offset of the bars
     int16_t graphTop = 0;    // y of the top of the graph band
+
+    bool operator==(const LagConstants &) const = default;
 };

@@ -3,27 +3,48 @@
 #include "LagBars.h"
 
 #include <QImage>
-#include <QPainter>
 
 namespace {
-const QColor timeColour(0, 0xC0, 0);
-const QColor lossColour(0xC0, 0, 0);
+
+const QRgb timeColour = qRgb(0, 0xC0, 0);
+const QRgb lossColour = qRgb(0xC0, 0, 0);
+
+// The graph is drawn on the GUI thread alone; the table is rebuilt only when
+// the constants or the surface change.
+const BarTable &barTable(const LagConstants &constants, int height)
+{
+    static BarTable table;
+    if (!table.fits(constants, height))
+        table = BarTable(constants, height);
+    return table;
+}
+
 } // namespace
 
 void drawLagGraph(QImage &surface, const LagHistory &history, const LagConstants &constants,
                   const QColor &background)
 {
+    Q_ASSERT(surface.depth() == 32);
     surface.fill(background);
-    QPainter painter(&surface);
-    const int height = surface.deviceIndependentSize().toSize().height();
+    const qreal ratio = surface.devicePixelRatio();
+    const BarTable &table = barTable(constants, surface.deviceIndependentSize().toSize().height());
+    uchar *const bits = surface.bits();
+    const qsizetype stride = surface.bytesPerLine();
     for (int i = 1; i <= constants.lagCount; ++i) {
-        const BarSpan bar = barSpan(i, history.slot(i), constants, height);
-        if (bar.bottom <= bar.top)
+        const BarSpan bar = table.span(i, history.slot(i));
+        // Empty slots are background, which the surface already is.
+        if (bar.bottom <= bar.top || bar.colour == BarColour::Background)
             continue;
-        const QColor &colour = bar.colour == BarColour::Loss   ? lossColour
-                               : bar.colour == BarColour::Time ? timeColour
-                                                               : background;
-        // Whole logical pixels, so bars stay one crisp column at any scale.
-        painter.fillRect(QRect(bar.x, bar.top, 1, bar.bottom - bar.top), colour);
+        const QRgb colour = bar.colour == BarColour::Loss ? lossColour : timeColour;
+        // Whole logical pixels, mapped to device pixels the way QPainter's
+        // fillRect rounds them, so bars stay crisp at any scale.
+        const int left = qRound(bar.x * ratio);
+        const int right = std::min(qRound((bar.x + 1) * ratio), surface.width());
+        const int top = qRound(bar.top * ratio);
+        const int bottom = std::min(qRound(bar.bottom * ratio), surface.height());
+        for (int y = top; y < bottom; ++y) {
+            auto *line = reinterpret_cast<QRgb *>(bits + y * stride);
+            std::fill(line + left, line + right, colour);
+        }
     }
 }

@@ -7,6 +7,7 @@
 
 class QImage;
 
-// Clears `surface` to `background` and paints one bar per slot of the history.
+// Clears `surface` (32 bits per pixel) to `background` and paints one bar per
+// slot of the history.
 void drawLagGraph(QImage &surface, const LagHistory &history, const LagConstants &constants,
                   const QColor &background);

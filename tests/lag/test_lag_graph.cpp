@@ -2,6 +2,7 @@
 #include "LagGraph.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QTest>
 
 namespace {
@@ -111,6 +112,30 @@ class TestLagGraph : public QObject {
         QCOMPARE(rowsOf(image, 9, green), "84-104");
         QCOMPARE(rowsOf(image, 384, red), "64-104");
         QCOMPARE(rowsOf(image, 385, green) + rowsOf(image, 385, red), "");
+    }
+
+    // Bars land on exactly the device pixels that QPainter's fillRect of
+    // each bar's logical rectangle covers, at whole and fractional scales.
+    void barsCoverWhatQPainterWouldFill()
+    {
+        LagHistory h;
+        h.reset(constants.lagCount);
+        for (int i = 0; i < constants.lagCount; ++i)
+            h.push(static_cast<int16_t>(i * 37 % 1100 - 60), constants.lagCount);
+        for (qreal ratio : {1.0, 1.25, 1.5, 1.75, 2.0, 3.0}) {
+            QImage reference(QSize(397, 109) * ratio, QImage::Format_RGB32);
+            reference.setDevicePixelRatio(ratio);
+            reference.fill(background);
+            QPainter painter(&reference);
+            for (int i = 1; i <= constants.lagCount; ++i) {
+                const BarSpan bar = barSpan(i, h.slot(i), constants, 109);
+                if (bar.bottom > bar.top && bar.colour != BarColour::Background)
+                    painter.fillRect(QRect(bar.x, bar.top, 1, bar.bottom - bar.top),
+                                     bar.colour == BarColour::Loss ? QColor(red) : QColor(green));
+            }
+            painter.end();
+            QVERIFY2(render(h, ratio) == reference, qPrintable(QString::number(ratio)));
+        }
     }
 
     void barsStayCrispWhenScaled()
