@@ -38,6 +38,14 @@ QString qText(const std::string &text)
     return QString::fromStdString(text);
 }
 
+// Rewrites a value label only when its text changes, so that an unchanged
+// text costs neither a new string nor a repaint.
+void showText(QLabel *label, const std::string &text)
+{
+    if (label->text() != QLatin1StringView(text.data(), qsizetype(text.size())))
+        label->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+}
+
 double readNumber(const QString &text)
 {
     return ::readNumber(text.toStdString());
@@ -212,19 +220,19 @@ void frmPing::HostName_KeyPress(qint16 &KeyAscii)
 void frmPing::Ping1_RequestSent()
 {
     sentCount_ += 1;
-    SendLabel->setText(qText(countText(sentCount_)));
+    showText(SendLabel, countText(sentCount_));
 }
 
 void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
 {
     recvCount_ += 1;
-    RecvLabel->setText(qText(countText(recvCount_)));
+    showText(RecvLabel, countText(recvCount_));
     Ping1.setRestartSequence(roundToInt16(Ping1.lastSequenceSent()) > 1000);
 
     const double sent = readNumber(SendLabel->text());
     if (sent > 1) {
         const double received = readNumber(RecvLabel->text());
-        LossLabel->setText(qText(percentText(totalLossPercent(sent, received))));
+        showText(LossLabel, percentText(totalLossPercent(sent, received)));
     }
 
     pushLag(lag_.lagLimit, missedReplies(seq, lastSeq_, lag_.lagCount));
@@ -232,9 +240,9 @@ void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
     lastSeq_ = seq;
 
     const WindowStats stats = windowStats(history_, lag_.lagCount);
-    avping->setText(qText(msText(stats.average)));
-    cping->setText(qText(msText(time)));
-    wndLoss->setText(qText(percentText(stats.lossPercent)));
+    showText(avping, msText(stats.average));
+    showText(cping, msText(time));
+    showText(wndLoss, percentText(stats.lossPercent));
     tekenLag();
 }
 
@@ -258,7 +266,9 @@ void frmPing::tekenLag()
     if (drawing_.devicePixelRatio() != devicePixelRatioF())
         turnOnPersistentDrawing(); // moved to a screen of another scale
     drawLagGraph(drawing_, history_, lag_, palette().color(QPalette::Window));
-    update();
+    // Only the band of bars changes (negative samples reach below it); the
+    // rest of the drawing is always the background.
+    update(lag_.graphLeft + 1, lag_.graphTop, lag_.lagCount, height() - lag_.graphTop);
     graphBand_->redrawn();
 }
 
