@@ -17,14 +17,6 @@ constexpr int readsPerWakeUp = 64; // then let the window breathe
 constexpr int minRetryMs = 1000;
 constexpr int maxHostLength = 253; // the longest a DNS name can be
 
-// Milliseconds until a monotonic deadline, rounded up so that a timer never
-// fires just before it.
-int msUntil(int64_t deadlineNs)
-{
-    const int64_t wait = std::max<int64_t>(deadlineNs - monotonicNs(), 0);
-    return static_cast<int>(std::min<int64_t>((wait + nsPerMs - 1) / nsPerMs, INT_MAX));
-}
-
 // A setting's new value, or the old one for NaN.
 double bounded(double value, double low, double high, double old)
 {
@@ -44,12 +36,8 @@ IcmpEngine::IcmpEngine(IcmpSockets sockets, QObject *parent)
             watch(*socket);
         }
     }
-    sendTimer_.setSingleShot(true);
-    sendTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&sendTimer_, &QTimer::timeout, this, &IcmpEngine::sendDue);
-    timeoutTimer_.setSingleShot(true);
-    timeoutTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&timeoutTimer_, &QTimer::timeout, this, &IcmpEngine::expire);
+    connect(&sendTimer_, &DeadlineTimer::timeout, this, &IcmpEngine::sendDue);
+    connect(&timeoutTimer_, &DeadlineTimer::timeout, this, &IcmpEngine::expire);
     connect(&lookups_, &BackgroundLookups::finished, this, &IcmpEngine::resolved);
 }
 
@@ -338,7 +326,7 @@ void IcmpEngine::armSendTimer()
         sendTimer_.stop();
         return;
     }
-    sendTimer_.start(msUntil(*due));
+    sendTimer_.start(*due);
 }
 
 void IcmpEngine::armTimeoutTimer()
@@ -348,5 +336,5 @@ void IcmpEngine::armTimeoutTimer()
         timeoutTimer_.stop();
         return;
     }
-    timeoutTimer_.start(msUntil(*deadline));
+    timeoutTimer_.start(*deadline);
 }

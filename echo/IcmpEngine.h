@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BackgroundLookups.h"
+#include "DeadlineTimer.h"
 #include "EchoEngine.h"
 #include "IcmpSocket.h"
 #include "Outstanding.h"
@@ -63,8 +64,8 @@ class IcmpEngine : public EchoEngine {
 
     std::optional<IcmpSocket> v4_;
     std::optional<IcmpSocket> v6_;
-    QTimer sendTimer_;
-    QTimer timeoutTimer_;
+    DeadlineTimer sendTimer_;
+    DeadlineTimer timeoutTimer_;
     BackgroundLookups lookups_;
     std::optional<std::string> awaitedName_; // the name this run waits for
     unsigned run_ = 0; // tells results of an earlier switch-on from the current one
