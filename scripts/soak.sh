@@ -13,15 +13,16 @@ scripts/build.sh ci >/dev/null
 
 ns="lagoscope-soak-$$"
 ip netns add "$ns"
-trap 'pkill -f "soak_window 127.0.0.1" 2>/dev/null; ip netns del "$ns"' EXIT
+window="build-ci/bench/lagoscope-bench-window 10 $((minutes * 60 + 60)) 127.0.0.1"
+trap 'pkill -f "^$window" 2>/dev/null; ip netns del "$ns"' EXIT
 ip -n "$ns" link set lo up
 ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
 ip netns exec "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_all=0
 
-ip netns exec "$ns" xvfb-run -a -s "-screen 0 640x240x24" build-ci/tests/soak_window 127.0.0.1 &
+ip netns exec "$ns" xvfb-run -a -s "-screen 0 640x240x24" $window >/dev/null &
 pid=""
 for _ in $(seq 50); do
-    pid=$(pgrep -f "^build-ci/tests/soak_window 127.0.0.1" || true)
+    pid=$(pgrep -f "^$window" || true)
     [ -n "$pid" ] && break
     sleep 0.1
 done

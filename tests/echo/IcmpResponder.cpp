@@ -89,6 +89,12 @@ std::optional<double> IcmpResponder::heldMs(uint16_t seq) const
     return it == answered_.end() ? std::nullopt : std::optional(it->second.heldMs);
 }
 
+std::vector<int64_t> IcmpResponder::requestTimesNs() const
+{
+    std::lock_guard lock(mutex_);
+    return requestTimes_;
+}
+
 std::optional<int64_t> IcmpResponder::answeredAtNs(uint16_t seq) const
 {
     std::lock_guard lock(mutex_);
@@ -171,6 +177,10 @@ void IcmpResponder::run()
             if (packet.size() < icmp::headerSize || packet[0] != (v4 ? 8 : 128))
                 continue;
             const uint16_t seq = uint16_t(packet[6] << 8 | packet[7]);
+            {
+                std::lock_guard lock(mutex_);
+                requestTimes_.push_back(receivedNs);
+            }
             const Action action = script_(seq);
             if (action.drop)
                 continue;

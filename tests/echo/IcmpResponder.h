@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 // A scripted answering host for tests: a raw socket that reads the echo
 // requests arriving on loopback and answers each as its script says. Run it
@@ -36,6 +37,8 @@ class IcmpResponder {
     std::optional<double> heldMs(uint16_t seq) const;
     // When the (last) answer to `seq` left, on the wall clock.
     std::optional<int64_t> answeredAtNs(uint16_t seq) const;
+    // The kernel's receive time of every echo request so far, in order.
+    std::vector<int64_t> requestTimesNs() const;
 
   private:
     void run();
@@ -50,5 +53,6 @@ class IcmpResponder {
         int64_t atNs;
     };
     std::map<uint16_t, Answered> answered_;
+    std::vector<int64_t> requestTimes_;
     std::thread thread_;
 };

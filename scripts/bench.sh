@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Runs every benchmark and prints one table: Lagoscope (a Release build, the
+# real window under Xvfb) beside iputils ping, in one run, inside a network
+# namespace of its own where both ping its loopback. Needs root; takes about
+# four minutes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+command -v ping >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq iputils-ping
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-release --target lagoscope-bench-window lagoscope-bench-peer \
+    lagoscope-bench-reply >/dev/null
+bin=build-release/bench
+
+ns="lagoscope-bench-$$"
+ip netns add "$ns"
+hog=""
+display=:$((90 + RANDOM % 100))
+trap '[ -n "$hog" ] && kill "$hog" 2>/dev/null; pkill -f "^Xvfb $display"; ip netns del "$ns"' EXIT
+ip -n "$ns" link set lo up
+inns() { ip netns exec "$ns" "$@"; }
+inns sysctl -qw net.ipv4.ping_group_range="0 2147483647"
+kernel_echo() { inns sysctl -qw net.ipv4.icmp_echo_ignore_all=$((1 - $1)); }
+export QT_QPA_PLATFORM=xcb
+# One X server for every run, so that start-up figures are the program's own.
+inns Xvfb "$display" -screen 0 640x240x24 -nolisten tcp >/dev/null 2>&1 &
+export DISPLAY=$display
+sleep 1
+
+# CPU of a process over `seconds`, after `settle` seconds, in % of one core.
+cpu_of() {
+    local pid=$1 settle=$2 seconds=$3 a b hz
+    hz=$(getconf CLK_TCK)
+    sleep "$settle"
+    a=$(awk '{print $14 + $15}' "/proc/$pid/stat")
+    sleep "$seconds"
+    b=$(awk '{print $14 + $15}' "/proc/$pid/stat")
+    awk -v a="$a" -v b="$b" -v s="$seconds" -v hz="$hz" 'BEGIN {printf "%.2f", (b - a) / hz / s * 100}'
+}
+rss_of() { awk '/^VmRSS:/ {printf "%.1f", $2 / 1024}' "/proc/$1/status"; }
+median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+field() { awk -v k="$1" '{for (i = 1; i < NF; ++i) if ($i == k) print $(i + 1)}'; }
+
+window() { # interval seconds: runs the window in the background, pid in $pid
+    LAGOSCOPE_EXEC_NS="$(date +%s%N)" inns $bin/lagoscope-bench-window "$1" "$2" 127.0.0.1 \
+        >"$out" 2>/dev/null &
+    pid=$!
+}
+out=$(mktemp)
+finish() { wait "$1" 2>/dev/null || true; }
+
+echo "measuring: reply cost" >&2
+reply_us=$(for _ in 1 2 3; do $bin/lagoscope-bench-reply 2>/dev/null | grep -o '[0-9.]* us' | cut -d' ' -f1; done | median)
+
+echo "measuring: CPU and memory at 10 and 100 ms, window mapped after exec" >&2
+kernel_echo 1
+declare -A cpu rss
+for interval in 10 100; do
+    window "$interval" 25
+    wpid=$(pgrep -n -f "^$bin/lagoscope-bench-window $interval")
+    cpu[lago$interval]=$(cpu_of "$wpid" 5 15)
+    rss[lago$interval]=$(rss_of "$wpid")
+    finish "$pid"
+    sleep 1
+    inns ping -q -i "$(awk -v i="$interval" 'BEGIN {print i / 1000}')" -w 22 127.0.0.1 >/dev/null &
+    pinging=$!
+    sleep 0.5
+    ppid=$(pgrep -n -x ping)
+    cpu[ping$interval]=$(cpu_of "$ppid" 2 15)
+    rss[ping$interval]=$(rss_of "$ppid")
+    wait "$pinging" || true
+done
+
+mapped=$(for _ in 1 2 3; do
+    window 100 1
+    finish "$pid"
+    field painted-after-exec-ms <"$out"
+done | median)
+
+echo "measuring: request timing at 10 ms, on the peer's kernel timestamps" >&2
+kernel_echo 0
+inns $bin/lagoscope-bench-peer 0 14 10 >"$out.peer" &
+peer=$!
+sleep 0.5
+window 10 12
+finish "$pid"
+wait "$peer"
+lago_gap=$(cat "$out.peer")
+inns $bin/lagoscope-bench-peer 0 13 10 >"$out.peer" &
+peer=$!
+sleep 0.5
+inns ping -q -i 0.01 -c 1001 127.0.0.1 >/dev/null || true
+wait "$peer"
+ping_gap=$(cat "$out.peer")
+
+echo "measuring: round trips at 5, 50 and 500 ms with the other core busy" >&2
+timeout 200 sh -c 'while :; do :; done' &
+hog=$!
+declare -A rtt
+for delay in 5 50 500; do
+    inns $bin/lagoscope-bench-peer "$delay" 16 10 >/dev/null &
+    peer=$!
+    sleep 0.5
+    window 10 6
+    finish "$pid"
+    rtt[lago$delay]=$(field rtt-median <"$out")
+    rtt[ping$delay]=$(inns ping -i 0.01 -c 500 127.0.0.1 2>/dev/null |
+        grep -o 'time=[0-9.]*' | cut -d= -f2 | median)
+    wait "$peer" || true
+done
+kill "$hog" 2>/dev/null || true
+hog=""
+
+cat <<TABLE
+
+| figure | Lagoscope | iputils ping | target |
+|---|---|---|---|
+| CPU of the whole process at the 10 ms interval | ${cpu[lago10]} % | ${cpu[ping10]} % | ≤ 3 % and ≤ 4× ping |
+| CPU at the 100 ms interval | ${cpu[lago100]} % | ${cpu[ping100]} % | ≤ 0.5 % |
+| lagoscope-bench-reply (one reply, median of 3 runs) | ${reply_us} µs | — | ≤ 20 µs |
+| gap between requests at 10 ms: median; 99th percentile of the deviation from 10 ms | $(echo "$lago_gap" | field gap-median) ms; $(echo "$lago_gap" | field deviation-p99) ms | $(echo "$ping_gap" | field gap-median) ms; $(echo "$ping_gap" | field deviation-p99) ms | ≤ 0.3 ms, no worse than ping |
+| 1000 requests at 10 ms, first to last | $(echo "$lago_gap" | field span-1000) ms | $(echo "$ping_gap" | field span-1000) ms | 9990 ± 5 ms |
+| median round trip, peer holding 5 / 50 / 500 ms, other core busy | ${rtt[lago5]} / ${rtt[lago50]} / ${rtt[lago500]} ms | ${rtt[ping5]} / ${rtt[ping50]} / ${rtt[ping500]} ms | within 0.5 ms of ping |
+| window painted after exec (median of 3) | ${mapped} ms | — | keep |
+| resident memory after 25 s at 10 ms / 100 ms | ${rss[lago10]} / ${rss[lago100]} MB | ${rss[ping10]} / ${rss[ping100]} MB | ≤ 40 MB, no growth (scripts/soak.sh) |
+TABLE
+rm -f "$out" "$out.peer"
