@@ -10,12 +10,12 @@
 #include <algorithm>
 #include <climits>
 
-DeadlineTimer::DeadlineTimer(QObject *parent) : QObject(parent)
+DeadlineTimer::DeadlineTimer(QObject *parent)
+    : QObject(parent), fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC))
 {
     fallback_.setSingleShot(true);
     fallback_.setTimerType(Qt::PreciseTimer);
     connect(&fallback_, &QTimer::timeout, this, &DeadlineTimer::timeout);
-    fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (fd_ < 0)
         return;
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
