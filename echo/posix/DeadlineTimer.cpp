@@ -39,10 +39,10 @@ void DeadlineTimer::start(int64_t deadlineNs)
     }
     // A deadline already past fires at once; zero would disarm instead.
     const int64_t at = std::max<int64_t>(deadlineNs, 1);
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(at / 1'000'000'000);
-    spec.it_value.tv_nsec = static_cast<long>(at % 1'000'000'000);
-    timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(at / 1'000'000'000);
+    when.it_value.tv_nsec = static_cast<long>(at % 1'000'000'000);
+    timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 void DeadlineTimer::stop()
