@@ -46,7 +46,7 @@ int main(int argc, char **argv)
     if (!dropPrivileges().empty())
         return 1;
     const long interval = std::clamp(std::strtol(argv[1], nullptr, 10), 10L, 10000L);
-    const long seconds = std::clamp(std::strtol(argv[2], nullptr, 10), 1L, 600L);
+    const long seconds = std::clamp(std::strtol(argv[2], nullptr, 10), 1L, 86400L);
     int toolkitArgc = 1;
     QApplication app(toolkitArgc, argv);
     IcmpEngine engine(std::move(sockets));

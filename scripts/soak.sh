@@ -28,6 +28,7 @@ for _ in $(seq 50); do
 done
 [ -n "$pid" ] || { echo "soak: the window did not start"; exit 1; }
 
+alive() { [ -d "/proc/$pid" ] || { echo "FAILED: the window exited before the soak ended"; exit 1; }; }
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$pid/status"; }
 fds() { ls "/proc/$pid/fd" | wc -l; }
 echoes() { ip netns exec "$ns" awk '/^Icmp:/ && ++n == 2 {print $10}' /proc/net/snmp; }
@@ -36,13 +37,16 @@ now() { date +%s.%N; }
 sleep 5
 t0=$(now) e0=$(echoes)
 sleep 55
+alive
 rss1=$(rss) fds1=$(fds)
 echo "after 1 min: RSS ${rss1} kB, ${fds1} descriptors"
 end=$(($(date +%s) + (minutes - 1) * 60))
 while [ "$(date +%s)" -lt "$end" ]; do
     sleep 30
+    alive
     echo "  RSS $(rss) kB, $(fds) descriptors, $(($(echoes) - e0)) requests"
 done
+alive
 t1=$(now) e1=$(echoes) rss2=$(rss) fds2=$(fds)
 requests=$((e1 - e0))
 expected=$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%d", (b - a) * 100}')
