@@ -1,6 +1,7 @@
 #include "IcmpEngine.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
 
 #include <cerrno>

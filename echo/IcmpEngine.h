@@ -9,8 +9,6 @@
 #include "SendSchedule.h"
 #include "SequenceCounter.h"
 
-#include <QTimer>
-
 #include <optional>
 
 class QSocketNotifier;
