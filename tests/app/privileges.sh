@@ -7,8 +7,7 @@
 set -u
 binary=$1
 user=nobody
-fails=0
-check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; fails=$((fails + 1)); fi; }
+. "$(dirname "$0")/../checks.sh"
 
 sysctl -qw net.ipv4.ping_group_range="1 0"
 sysctl -qw net.ipv4.icmp_echo_ignore_all=0
@@ -16,8 +15,7 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"; pkill -f "$dir/lagoscope" 2>/dev/null' EXIT
 chmod 755 "$dir"
 mkdir -m 700 "$dir/run" && chown "$user" "$dir/run" # keeps Qt quiet about it
-# Echo requests that reached this namespace's kernel (InEchos).
-echoes() { awk '/^Icmp:/ && ++n == 2 {print $10}' /proc/net/snmp; }
+echoes() { awk "$in_echos" /proc/net/snmp; }
 
 # Runs the copy as $user for about two seconds: "pid echoes-sent".
 run() {
@@ -54,5 +52,4 @@ check "sends nothing without the capability ($sent)" '[ "$sent" -eq 0 ]'
 check "one line of advice: $(head -c 120 "$dir/stderr")" \
     '[ "$(wc -l <"$dir/stderr")" -eq 1 ] && grep -q "setcap cap_net_raw+p $dir/lagoscope'"'"'" "$dir/stderr"'
 check "the advice says how to keep it after a reboot" 'grep -q "/etc/sysctl.d/" "$dir/stderr"'
-echo "$((8 - fails)) passed, $fails failed"
-[ "$fails" -eq 0 ]
+summary

@@ -6,13 +6,7 @@ set -u
 build=$1
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-fails=0
-checks=0
-check() {
-    checks=$((checks + 1))
-    if eval "$2" >"$stage/out" 2>&1; then echo "ok: $1"; else
-        echo "FAILED: $1"; cat "$stage/out"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/../checks.sh"
 
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 root="$stage/usr/share"
@@ -32,5 +26,4 @@ for size in 16 32 48 64 128 256; do
 done
 check "the manual page renders without warnings" \
     'out=$(MANWIDTH=80 man --warnings -l "$stage/usr/share/man/man1/lagoscope.1" 2>&1 >/dev/null) && [ -z "$out" ]'
-echo "$((checks - fails)) passed, $fails failed"
-[ "$fails" -eq 0 ]
+summary

@@ -10,12 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: installing a package needs root"
     exit 77
 fi
-fails=0
-checks=0
-check() {
-    checks=$((checks + 1))
-    if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; fails=$((fails + 1)); fi
-}
+. tests/checks.sh
 deb=$(scripts/package.sh | tail -n 1)
 check "package built: $deb" '[ -f "$deb" ]'
 check "its dependencies were computed from the binary" \
@@ -32,7 +27,7 @@ ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="1 0"
 ip netns exec "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_all=0
 run=$(mktemp -d)
 chown nobody "$run"
-echoes() { ip netns exec "$ns" awk '/^Icmp:/ && ++n == 2 {print $10}' /proc/net/snmp; }
+echoes() { ip netns exec "$ns" awk "$in_echos" /proc/net/snmp; }
 before=$(echoes)
 ip netns exec "$ns" env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$run" \
     setpriv --reuid=nobody --regid=nogroup --clear-groups timeout 2 lagoscope 127.0.0.1 \
@@ -46,5 +41,4 @@ rm -rf "$run"
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq lagoscope >/dev/null 2>&1
 left=$(find /usr -iname '*lagoscope*' 2>/dev/null)
 check "removed, with nothing left under /usr${left:+: $left}" '[ -z "$left" ]'
-echo "$((checks - fails)) passed, $fails failed"
-[ "$fails" -eq 0 ]
+summary
