@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 #include "IcmpEngine.h"
-#include "IcmpSocket.h"
+#include "PermissionAdvice.h"
 #include "Privileges.h"
 #include "frmPing.h"
 
@@ -11,15 +11,15 @@
 
 int main(int argc, char *argv[])
 {
-    // Sockets first, while the process may still hold the right to open
+    // Channels first, while the process may still hold the right to open
     // them; the window never runs privileged.
-    IcmpSockets sockets = openIcmpSockets();
+    EchoChannels channels = openEchoChannels();
     if (const std::string failure = dropPrivileges(); !failure.empty()) {
         std::fprintf(stderr, "lagoscope: cannot give up privileges (%s); not starting\n",
                      failure.c_str());
         return 1;
     }
-    if (const std::string advice = socketAdvice(sockets, argv[0]); !advice.empty())
+    if (const std::string advice = permissionAdvice(channels, argv[0]); !advice.empty())
         std::fprintf(stderr, "%s\n", advice.c_str());
 
     // The toolkit sees none of the arguments, so a host text is never taken
@@ -33,7 +33,7 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(icon);
     QGuiApplication::setDesktopFileName("org.lagoscope.Lagoscope");
 
-    IcmpEngine engine(std::move(sockets));
+    IcmpEngine engine(std::move(channels));
     frmPing window(
         engine, [] { QApplication::beep(); }, hostText);
     window.show();

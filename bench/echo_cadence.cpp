@@ -15,7 +15,7 @@
 
 int main(int argc, char **argv)
 {
-    IcmpSockets sockets = openIcmpSockets();
+    EchoChannels channels = openEchoChannels();
     if (!dropPrivileges().empty())
         return 1;
     QCoreApplication app(argc, argv);
@@ -25,7 +25,7 @@ int main(int argc, char **argv)
         argc > 2 ? int(std::clamp(std::strtol(argv[2], nullptr, 10), 2L, 100000L)) : 1000;
     const QString host = argc > 3 && QString(argv[3]) == "::1" ? "::1" : "127.0.0.1";
 
-    IcmpEngine engine(std::move(sockets));
+    IcmpEngine engine(std::move(channels));
     std::vector<qint64> sendNs;
     std::vector<int> roundTrips;
     QElapsedTimer clock;

@@ -42,14 +42,14 @@ int main(int argc, char **argv)
 {
     if (argc != 4)
         return 2;
-    IcmpSockets sockets = openIcmpSockets();
+    EchoChannels channels = openEchoChannels();
     if (!dropPrivileges().empty())
         return 1;
     const long interval = std::clamp(std::strtol(argv[1], nullptr, 10), 10L, 10000L);
     const long seconds = std::clamp(std::strtol(argv[2], nullptr, 10), 1L, 86400L);
     int toolkitArgc = 1;
     QApplication app(toolkitArgc, argv);
-    IcmpEngine engine(std::move(sockets));
+    IcmpEngine engine(std::move(channels));
     // Counts per millisecond, so that a long soak keeps constant memory.
     std::array<long, 10001> roundTrips{};
     long replies = 0;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "Clocks.h"
+
 #include <QObject>
 #include <QTimer>
-
-#include <cstdint>
 
 class QSocketNotifier;
 
@@ -20,7 +20,7 @@ class DeadlineTimer : public QObject {
     DeadlineTimer(const DeadlineTimer &) = delete;
     DeadlineTimer &operator=(const DeadlineTimer &) = delete;
 
-    void start(int64_t deadlineNs);
+    void start(MonotonicTime deadline);
     void stop();
 
   signals:
@@ -28,8 +28,9 @@ class DeadlineTimer : public QObject {
 
   private:
     void expired();
+    void startFallback(MonotonicTime deadline);
 
-    int fd_ = -1;
+    int fd_ = -1; // a timerfd where the system has them
     QSocketNotifier *notifier_ = nullptr;
     QTimer fallback_;
 };

@@ -1,8 +1,14 @@
 #include "IcmpEngine.h"
 
-#include <QSocketNotifier>
+#include "EchoData.h"
+
 #include <QTimer>
 #include <QUrl>
+#ifdef Q_OS_WIN
+#include <QWinEventNotifier>
+#else
+#include <QSocketNotifier>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -11,10 +17,10 @@
 
 namespace {
 
-constexpr int64_t nsPerMs = 1'000'000;
+using Milliseconds = std::chrono::milliseconds;
 constexpr double minIntervalMs = 10;
 constexpr double maxMs = INT_MAX;
-constexpr int readsPerWakeUp = 64; // then let the window breathe
+constexpr int resultsPerWakeUp = 64; // then let the window breathe
 constexpr int minRetryMs = 1000;
 constexpr int maxHostLength = 253; // the longest a DNS name can be
 
@@ -24,34 +30,42 @@ double bounded(double value, double low, double high, double old)
     return std::isnan(value) ? old : std::clamp(std::nearbyint(value), low, high);
 }
 
+Milliseconds wholeMs(double ms)
+{
+    return Milliseconds(static_cast<int64_t>(ms));
+}
+
 } // namespace
 
-IcmpEngine::IcmpEngine(IcmpSockets sockets, QObject *parent)
-    : EchoEngine(parent), v4_(std::move(sockets.v4)), v6_(std::move(sockets.v6))
+IcmpEngine::IcmpEngine(EchoChannels channels, QObject *parent)
+    : EchoEngine(parent), v4_(std::move(channels.v4)), v6_(std::move(channels.v6))
 {
     std::random_device random;
     tokenKey_ = uint64_t(random()) << 32 | random();
-    for (auto *socket : {socketFor(icmp::Family::V4), socketFor(icmp::Family::V6)}) {
-        if (socket) {
-            socket->setDontFragment(false);
-            watch(*socket);
-        }
-    }
+    for (auto *channel : {channelFor(icmp::Family::V4), channelFor(icmp::Family::V6)})
+        if (channel)
+            watch(*channel);
     connect(&sendTimer_, &DeadlineTimer::timeout, this, &IcmpEngine::sendDue);
     connect(&timeoutTimer_, &DeadlineTimer::timeout, this, &IcmpEngine::expire);
     connect(&lookups_, &BackgroundLookups::finished, this, &IcmpEngine::resolved);
 }
 
-void IcmpEngine::watch(IcmpSocket &socket)
+void IcmpEngine::watch(EchoChannel &channel)
 {
-    auto *notifier = new QSocketNotifier(socket.handle(), QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this, &socket] { readFrom(socket); });
+#ifdef Q_OS_WIN
+    auto *notifier = new QWinEventNotifier(channel.readyHandle(), this);
+    connect(notifier, &QWinEventNotifier::activated, this,
+            [this, &channel] { collectFrom(channel); });
+#else
+    auto *notifier = new QSocketNotifier(channel.readyHandle(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this,
+            [this, &channel] { collectFrom(channel); });
+#endif
 }
 
-IcmpSocket *IcmpEngine::socketFor(icmp::Family family)
+EchoChannel *IcmpEngine::channelFor(icmp::Family family)
 {
-    auto &socket = family == icmp::Family::V4 ? v4_ : v6_;
-    return socket ? &*socket : nullptr;
+    return (family == icmp::Family::V4 ? v4_ : v6_).get();
 }
 
 void IcmpEngine::setRunning(bool on)
@@ -76,7 +90,7 @@ void IcmpEngine::setSynchronous(bool on)
 {
     synchronous_ = on;
     if (!on) {
-        schedule_.settled(monotonicNs());
+        schedule_.settled(MonotonicClock::now());
         armSendTimer();
     }
 }
@@ -84,7 +98,7 @@ void IcmpEngine::setSynchronous(bool on)
 void IcmpEngine::setInterval(double ms)
 {
     intervalMs_ = bounded(ms, minIntervalMs, maxMs, intervalMs_);
-    schedule_.intervalChanged(static_cast<int64_t>(intervalMs_) * nsPerMs);
+    schedule_.intervalChanged(wholeMs(intervalMs_));
     armSendTimer();
 }
 
@@ -108,9 +122,6 @@ void IcmpEngine::setTimeout(double ms)
 void IcmpEngine::setDontFragment(bool on)
 {
     dontFragment_ = on;
-    for (auto *socket : {socketFor(icmp::Family::V4), socketFor(icmp::Family::V6)})
-        if (socket)
-            socket->setDontFragment(on);
 }
 
 void IcmpEngine::beginRun(unsigned run)
@@ -158,8 +169,8 @@ void IcmpEngine::retryLookupLater(int error)
     emit requestFailed(0, int(EchoFailure::ResolveFailed), error);
 }
 
-// The first address of a family with a socket; failing that, the first one,
-// so that the missing socket is what gets reported.
+// The first address of a family with a channel; failing that, the first one,
+// so that the missing channel is what gets reported.
 void IcmpEngine::aimAtFirst(const std::vector<IpAddress> &addresses)
 {
     std::optional<IpAddress> fallback;
@@ -167,7 +178,7 @@ void IcmpEngine::aimAtFirst(const std::vector<IpAddress> &addresses)
         const auto target = pingable(address);
         if (!target)
             continue;
-        if (socketFor(target->family)) {
+        if (channelFor(target->family)) {
             aim(*target);
             return;
         }
@@ -181,13 +192,13 @@ void IcmpEngine::aimAtFirst(const std::vector<IpAddress> &addresses)
 
 void IcmpEngine::aim(const IpAddress &target)
 {
-    if (!socketFor(target.family)) {
+    if (!channelFor(target.family)) {
         giveUp(EchoFailure::NoSocket, target.family == icmp::Family::V4 ? 4 : 6);
         return;
     }
     target_ = target;
     lastFamily_ = target.family;
-    schedule_.start(monotonicNs());
+    schedule_.start(MonotonicClock::now());
     armSendTimer();
 }
 
@@ -203,15 +214,15 @@ void IcmpEngine::giveUp(EchoFailure reason, int detail)
 
 void IcmpEngine::sendDue()
 {
-    const int64_t now = monotonicNs();
+    const MonotonicTime now = MonotonicClock::now();
     if (running_ && target_ && schedule_.due(now))
         sendOne(now);
     armSendTimer();
 }
 
-void IcmpEngine::sendOne(int64_t nowNs)
+void IcmpEngine::sendOne(MonotonicTime now)
 {
-    IcmpSocket &socket = *socketFor(target_->family);
+    EchoChannel &channel = *channelFor(target_->family);
     const uint16_t seq = sequence_.take(restart_);
     restart_ = false;
 
@@ -220,22 +231,26 @@ void IcmpEngine::sendOne(int64_t nowNs)
     request.token = tokenKey_ ^ ++tokenCount_;
     request.payloadSize = std::min<size_t>(payloadBytes_, icmp::maxPayload(target_->family));
     const auto payload = icmp::payloadFor(request.token, request.payloadSize);
-    const auto packet = icmp::buildEchoRequest(target_->family, socket.identifier(), seq, payload);
 
-    schedule_.sent(nowNs, static_cast<int64_t>(intervalMs_) * nsPerMs, synchronous_);
-    request.sentWallNs = wallClockNs();
-    const int error = socket.send(*target_, packet);
-    // A request the kernel refused (no route, link down) was still a request
+    schedule_.sent(now, wholeMs(intervalMs_), synchronous_);
+    request.sentAt = now;
+    request.sentWall = WallClock::now();
+    const int error = channel.send({.to = *target_,
+                                    .seq = seq,
+                                    .payload = payload,
+                                    .timeout = wholeMs(timeoutMs_),
+                                    .dontFragment = dontFragment_});
+    // A request the system refused (no route, link down) was still a request
     // made and lost: the window counts it, and its gap shows as a loss.
     lastSent_ = seq;
     if (error != 0) {
-        schedule_.settled(nowNs);
+        schedule_.settled(now);
         emit requestSent();
         emit requestFailed(static_cast<qint16>(seq), int(EchoFailure::SendFailed), error);
         return;
     }
     request.place = order_.sent();
-    request.deadlineNs = nowNs + static_cast<int64_t>(timeoutMs_) * nsPerMs;
+    request.deadline = now + wholeMs(timeoutMs_);
     const auto displaced = outstanding_.add(request);
     armTimeoutTimer();
     if (displaced) {
@@ -246,58 +261,65 @@ void IcmpEngine::sendOne(int64_t nowNs)
     handOverReplies();
 }
 
-void IcmpEngine::readFrom(IcmpSocket &socket)
+void IcmpEngine::collectFrom(EchoChannel &channel)
 {
-    for (int i = 0; i < readsPerWakeUp; ++i) {
-        if (const auto error = socket.receiveError()) {
-            fail(*error);
-            continue;
-        }
-        const auto packet = socket.receive();
-        if (!packet)
+    for (int i = 0; i < resultsPerWakeUp; ++i) {
+        const auto result = channel.collect();
+        if (!result)
             return;
-        const icmp::Message message = icmp::parse(socket.family(), packet->bytes, socket.framing());
-        const bool raw = socket.kind() == SocketKind::Raw;
-        if (const auto *reply = std::get_if<icmp::EchoReply>(&message)) {
-            if (!raw || reply->id == socket.identifier())
-                answer(*reply, *packet);
-        } else if (const auto *error = std::get_if<icmp::EchoError>(&message)) {
-            if (!raw || error->id == socket.identifier())
-                fail(*error);
-        }
+        if (result->kind == EchoResult::Kind::Reply)
+            answer(*result);
+        else
+            fail(*result);
     }
 }
 
-void IcmpEngine::answer(const icmp::EchoReply &reply, const ReceivedPacket &packet)
+void IcmpEngine::answer(const EchoResult &reply)
 {
-    const auto request = outstanding_.takeAnswered(reply);
+    using namespace std::chrono;
+    const auto request = outstanding_.takeAnswered(reply.seq, reply.payload);
     if (!request)
         return;
-    const double ms = double(packet.wallNs - request->sentWallNs) / nsPerMs;
+    const nanoseconds took =
+        reply.receivedAt ? duration_cast<nanoseconds>(*reply.receivedAt - request->sentWall)
+                         : duration_cast<nanoseconds>(MonotonicClock::now() - request->sentAt);
+    const double ms = duration<double, std::milli>(took).count();
     const auto roundTrip = static_cast<int32_t>(std::clamp(std::nearbyint(ms), 0.0, maxMs));
-    const int hops = reply.ttl >= 0 ? reply.ttl : packet.hopLimit;
-    order_.answered(request->place, {.seq = request->seq, .hops = hops, .roundTripMs = roundTrip});
+    order_.answered(request->place,
+                    {.seq = request->seq, .hops = reply.hops, .roundTripMs = roundTrip});
     settle();
     armTimeoutTimer();
     handOverReplies();
 }
 
-void IcmpEngine::fail(const icmp::EchoError &error)
+// A request that ended without a reply: an ICMP error, or the platform gave
+// up on it.
+void IcmpEngine::fail(const EchoResult &result)
 {
-    const auto request = outstanding_.take(error.seq);
+    const auto request = outstanding_.take(result.seq);
     if (!request)
         return;
     order_.lost(request->place);
     settle();
     armTimeoutTimer();
-    emit requestFailed(static_cast<qint16>(error.seq), int(EchoFailure::IcmpError),
-                       error.type * 256 + error.code);
+    const auto seq = static_cast<qint16>(result.seq);
+    switch (result.kind) {
+    case EchoResult::Kind::IcmpError:
+        emit requestFailed(seq, int(EchoFailure::IcmpError), result.type * 256 + result.code);
+        break;
+    case EchoResult::Kind::TimedOut:
+        emit requestFailed(seq, int(EchoFailure::Timeout), 0);
+        break;
+    default: // Failed
+        emit requestFailed(seq, int(EchoFailure::SendFailed), result.systemError);
+        break;
+    }
     handOverReplies();
 }
 
 void IcmpEngine::expire()
 {
-    const auto expired = outstanding_.takeExpired(monotonicNs());
+    const auto expired = outstanding_.takeExpired(MonotonicClock::now());
     if (!expired.empty())
         settle();
     armTimeoutTimer();
@@ -316,7 +338,7 @@ void IcmpEngine::handOverReplies()
 
 void IcmpEngine::settle()
 {
-    schedule_.settled(monotonicNs());
+    schedule_.settled(MonotonicClock::now());
     armSendTimer();
 }
 

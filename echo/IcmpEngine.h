@@ -2,8 +2,8 @@
 
 #include "BackgroundLookups.h"
 #include "DeadlineTimer.h"
+#include "EchoChannel.h"
 #include "EchoEngine.h"
-#include "IcmpSocket.h"
 #include "Outstanding.h"
 #include "ReplyOrder.h"
 #include "SendSchedule.h"
@@ -11,16 +11,14 @@
 
 #include <optional>
 
-class QSocketNotifier;
-
-// The real pinger: ICMP echo over IPv4 and IPv6 on sockets opened before the
-// program dropped its privileges. All work happens in timer and socket
-// notifier callbacks on the thread that owns it.
+// The real pinger: ICMP echo over IPv4 and IPv6 on the platform's echo
+// channels, opened before the program dropped its privileges. All work
+// happens in timer and notifier callbacks on the thread that owns it.
 class IcmpEngine : public EchoEngine {
     Q_OBJECT
 
   public:
-    explicit IcmpEngine(IcmpSockets sockets, QObject *parent = nullptr);
+    explicit IcmpEngine(EchoChannels channels, QObject *parent = nullptr);
 
     bool running() const override { return running_; }
     void setRunning(bool on) override;
@@ -48,20 +46,20 @@ class IcmpEngine : public EchoEngine {
     void retryLookupLater(int error);
     void giveUp(EchoFailure reason, int detail);
     void sendDue();
-    void sendOne(int64_t nowNs);
-    void readFrom(IcmpSocket &socket);
-    void answer(const icmp::EchoReply &reply, const ReceivedPacket &packet);
-    void fail(const icmp::EchoError &error);
+    void sendOne(MonotonicTime now);
+    void collectFrom(EchoChannel &channel);
+    void answer(const EchoResult &reply);
+    void fail(const EchoResult &result);
     void expire();
     void handOverReplies();
     void settle();
     void armSendTimer();
     void armTimeoutTimer();
-    IcmpSocket *socketFor(icmp::Family family);
-    void watch(IcmpSocket &socket);
+    EchoChannel *channelFor(icmp::Family family);
+    void watch(EchoChannel &channel);
 
-    std::optional<IcmpSocket> v4_;
-    std::optional<IcmpSocket> v6_;
+    std::unique_ptr<EchoChannel> v4_;
+    std::unique_ptr<EchoChannel> v6_;
     DeadlineTimer sendTimer_;
     DeadlineTimer timeoutTimer_;
     BackgroundLookups lookups_;

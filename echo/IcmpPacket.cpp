@@ -1,52 +1,94 @@
 #include "IcmpPacket.h"
 
-namespace icmp {
-namespace {
+// <linux/icmp.h> rather than <netinet/ip_icmp.h>, whose struct icmp would
+// clash with our namespace of that name.
+#include <linux/icmp.h>
+#include <netinet/icmp6.h>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <netinet/ip6.h>
 
-constexpr uint8_t echoReply4 = 0;
-constexpr uint8_t echoRequest4 = 8;
-constexpr uint8_t echoReply6 = 129;
-constexpr uint8_t echoRequest6 = 128;
-constexpr uint8_t protocolIcmp = 1;
-constexpr uint8_t nextHeaderIcmp6 = 58;
-constexpr size_t ip6HeaderSize = 40;
+#include <algorithm>
+#include <array>
+#include <cstddef>
+
+namespace icmp {
+
+static_assert(headerSize == sizeof(icmphdr));
+static_assert(maxPayload(Family::V4) == IP_MAXPACKET - sizeof(ip) - sizeof(icmphdr));
+static_assert(maxPayload(Family::V6) == IP_MAXPACKET - sizeof(icmp6_hdr));
+
+namespace {
 
 uint16_t read16(std::span<const uint8_t> b, size_t at)
 {
     return static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
 }
 
-bool isError(Family family, uint8_t type)
+// Length of a well-formed IPv4 header at the front of `b` carrying ICMP, or 0.
+size_t ip4Header(std::span<const uint8_t> b)
 {
-    if (family == Family::V4)
-        return type == 3 || type == 4 || type == 11 || type == 12; // unreachable, quench,
-                                                                   // time exceeded, parameter
-    return type >= 1 && type <= 4; // unreachable, too big, time exceeded, parameter
-}
-
-// Length of a well-formed IPv4 header at the front of `b` carrying `protocol`, or 0.
-size_t ip4Header(std::span<const uint8_t> b, uint8_t protocol)
-{
-    if (b.size() < 20 || b[0] >> 4 != 4)
+    if (b.size() < sizeof(ip) || b[0] >> 4 != IPVERSION)
         return 0;
     const size_t length = size_t(b[0] & 0x0F) * 4;
-    if (length < 20 || length > b.size() || b[9] != protocol)
+    if (length < sizeof(ip) || length > b.size() || b[offsetof(ip, ip_p)] != IPPROTO_ICMP)
         return 0;
     return length;
+}
+
+// Length of the fixed IPv6 header at the front of `b` when ICMPv6 follows it,
+// or 0; the request we quote carries no extension headers.
+size_t ip6Header(std::span<const uint8_t> b)
+{
+    if (b.size() < sizeof(ip6_hdr) || b[0] >> 4 != 6 ||
+        b[offsetof(ip6_hdr, ip6_nxt)] != IPPROTO_ICMPV6)
+        return 0;
+    return sizeof(ip6_hdr);
+}
+
+// What differs between the families, in one place.
+struct Rules {
+    uint8_t echoRequest;
+    uint8_t echoReply;
+    std::array<uint8_t, 4> errors; // the error types that quote the offending packet
+    bool senderChecksums;          // ICMPv6's covers the addresses, so the kernel does it
+    size_t (*quotedIpHeader)(std::span<const uint8_t>);
+};
+
+constexpr Rules v4{
+    .echoRequest = ICMP_ECHO,
+    .echoReply = ICMP_ECHOREPLY,
+    .errors = {ICMP_DEST_UNREACH, ICMP_SOURCE_QUENCH, ICMP_TIME_EXCEEDED, ICMP_PARAMETERPROB},
+    .senderChecksums = true,
+    .quotedIpHeader = ip4Header,
+};
+
+constexpr Rules v6{
+    .echoRequest = ICMP6_ECHO_REQUEST,
+    .echoReply = ICMP6_ECHO_REPLY,
+    .errors = {ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED, ICMP6_PARAM_PROB},
+    .senderChecksums = false,
+    .quotedIpHeader = ip6Header,
+};
+
+const Rules &rules(Family family)
+{
+    return family == Family::V4 ? v4 : v6;
+}
+
+bool isError(Family family, uint8_t type)
+{
+    const auto &errors = rules(family).errors;
+    return std::find(errors.begin(), errors.end(), type) != errors.end();
 }
 
 // The echo request quoted in an error, after the error's own header.
 std::optional<EchoError> quotedEcho(Family family, std::span<const uint8_t> quoted)
 {
-    if (family == Family::V4) {
-        const size_t ip = ip4Header(quoted, protocolIcmp);
-        if (ip == 0)
-            return std::nullopt;
-        return parseQuotedRequest(family, quoted.subspan(ip));
-    }
-    if (quoted.size() < ip6HeaderSize || quoted[0] >> 4 != 6 || quoted[6] != nextHeaderIcmp6)
+    const size_t ip = rules(family).quotedIpHeader(quoted);
+    if (ip == 0)
         return std::nullopt;
-    return parseQuotedRequest(family, quoted.subspan(ip6HeaderSize));
+    return parseQuotedRequest(family, quoted.subspan(ip));
 }
 
 } // namespace
@@ -68,13 +110,13 @@ std::vector<uint8_t> buildEchoRequest(Family family, uint16_t id, uint16_t seq,
                                       std::span<const uint8_t> payload)
 {
     std::vector<uint8_t> packet(headerSize + payload.size());
-    packet[0] = family == Family::V4 ? echoRequest4 : echoRequest6;
+    packet[0] = rules(family).echoRequest;
     packet[4] = static_cast<uint8_t>(id >> 8);
     packet[5] = static_cast<uint8_t>(id);
     packet[6] = static_cast<uint8_t>(seq >> 8);
     packet[7] = static_cast<uint8_t>(seq);
     std::copy(payload.begin(), payload.end(), packet.begin() + headerSize);
-    if (family == Family::V4) {
+    if (rules(family).senderChecksums) {
         const uint16_t sum = checksum(packet);
         packet[2] = static_cast<uint8_t>(sum >> 8);
         packet[3] = static_cast<uint8_t>(sum);
@@ -82,35 +124,17 @@ std::vector<uint8_t> buildEchoRequest(Family family, uint16_t id, uint16_t seq,
     return packet;
 }
 
-std::vector<uint8_t> payloadFor(uint64_t token, size_t size)
-{
-    std::vector<uint8_t> payload(size);
-    uint64_t state = token;
-    for (size_t i = 0; i < size; ++i) {
-        if (i < 8) {
-            payload[i] = static_cast<uint8_t>(token >> (8 * i));
-            continue;
-        }
-        // xorshift: cheap, and different for every token
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        payload[i] = static_cast<uint8_t>(state);
-    }
-    return payload;
-}
-
 Message parse(Family family, std::span<const uint8_t> packet, Framing framing)
 {
     int ttl = -1;
     if (framing.ipHeader) {
-        const size_t ip = ip4Header(packet, protocolIcmp);
+        const size_t ip = ip4Header(packet);
         if (ip == 0)
             return {};
-        const size_t total = read16(packet, 2);
+        const size_t total = read16(packet, offsetof(struct ip, ip_len));
         if (total < ip || total > packet.size())
             return {};
-        ttl = packet[8];
+        ttl = packet[offsetof(struct ip, ip_ttl)];
         packet = packet.subspan(ip, total - ip);
     }
     if (packet.size() < headerSize)
@@ -118,7 +142,7 @@ Message parse(Family family, std::span<const uint8_t> packet, Framing framing)
     if (framing.verifyChecksum && checksum(packet) != 0)
         return {};
     const uint8_t type = packet[0];
-    if (type == (family == Family::V4 ? echoReply4 : echoReply6)) {
+    if (type == rules(family).echoReply) {
         if (packet[1] != 0)
             return {};
         return EchoReply{read16(packet, 4), read16(packet, 6), packet.subspan(headerSize), ttl};
@@ -137,7 +161,7 @@ std::optional<EchoError> parseQuotedRequest(Family family, std::span<const uint8
 {
     if (quoted.size() < headerSize)
         return std::nullopt;
-    if (quoted[0] != (family == Family::V4 ? echoRequest4 : echoRequest6) || quoted[1] != 0)
+    if (quoted[0] != rules(family).echoRequest || quoted[1] != 0)
         return std::nullopt;
     return EchoError{read16(quoted, 4), read16(quoted, 6), 0, 0};
 }

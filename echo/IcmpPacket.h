@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IcmpFamily.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -7,18 +9,9 @@
 #include <variant>
 #include <vector>
 
-// ICMP echo messages for both address families, as pure functions of bytes.
+// ICMP echo messages for both address families, as pure functions of bytes,
+// for platforms whose sockets send and receive whole ICMP messages.
 namespace icmp {
-
-enum class Family : uint8_t { V4, V6 };
-
-constexpr size_t headerSize = 8;
-// The largest echo data a request can carry: 65535 minus the IPv4 and ICMP
-// headers, or minus the ICMPv6 header alone (IPv6 does not count its own).
-constexpr size_t maxPayload(Family f)
-{
-    return f == Family::V4 ? 65535 - 20 - headerSize : 65535 - headerSize;
-}
 
 // The RFC 1071 internet checksum.
 uint16_t checksum(std::span<const uint8_t> bytes);
@@ -27,10 +20,6 @@ uint16_t checksum(std::span<const uint8_t> bytes);
 // kernel computes the ICMPv6 one, which covers the addresses.
 std::vector<uint8_t> buildEchoRequest(Family family, uint16_t id, uint16_t seq,
                                       std::span<const uint8_t> payload);
-
-// The echo data of one request: `token` in its first bytes (as many as fit),
-// then a pattern that depends on it, so a reply proves it answers this request.
-std::vector<uint8_t> payloadFor(uint64_t token, size_t size);
 
 struct EchoReply {
     uint16_t id = 0;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IcmpPacket.h"
+#include "IcmpFamily.h"
 
 #include <array>
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "Outstanding.h"
 
+#include "EchoData.h"
+
 #include <algorithm>
 
 std::optional<PendingRequest> Outstanding::add(const PendingRequest &request)
@@ -9,18 +11,19 @@ std::optional<PendingRequest> Outstanding::add(const PendingRequest &request)
     return displaced;
 }
 
-std::optional<PendingRequest> Outstanding::takeAnswered(const icmp::EchoReply &reply)
+std::optional<PendingRequest> Outstanding::takeAnswered(uint16_t seq,
+                                                        std::span<const uint8_t> echoed)
 {
-    const auto it = pending_.find(reply.seq);
+    const auto it = pending_.find(seq);
     if (it == pending_.end())
         return std::nullopt;
     const PendingRequest &request = it->second;
-    if (reply.payload.size() != request.payloadSize)
+    if (echoed.size() != request.payloadSize)
         return std::nullopt;
     const std::vector<uint8_t> expected = icmp::payloadFor(request.token, request.payloadSize);
-    if (!std::equal(expected.begin(), expected.end(), reply.payload.begin()))
+    if (!std::equal(expected.begin(), expected.end(), echoed.begin()))
         return std::nullopt;
-    return take(reply.seq);
+    return take(seq);
 }
 
 std::optional<PendingRequest> Outstanding::take(uint16_t seq)
@@ -33,11 +36,11 @@ std::optional<PendingRequest> Outstanding::take(uint16_t seq)
     return request;
 }
 
-std::vector<PendingRequest> Outstanding::takeExpired(int64_t nowNs)
+std::vector<PendingRequest> Outstanding::takeExpired(MonotonicTime now)
 {
     std::vector<PendingRequest> expired;
     for (auto it = pending_.begin(); it != pending_.end();) {
-        if (it->second.deadlineNs <= nowNs) {
+        if (it->second.deadline <= now) {
             expired.push_back(it->second);
             it = pending_.erase(it);
         } else {
@@ -45,15 +48,15 @@ std::vector<PendingRequest> Outstanding::takeExpired(int64_t nowNs)
         }
     }
     std::sort(expired.begin(), expired.end(),
-              [](const auto &a, const auto &b) { return a.deadlineNs < b.deadlineNs; });
+              [](const auto &a, const auto &b) { return a.deadline < b.deadline; });
     return expired;
 }
 
-std::optional<int64_t> Outstanding::nextDeadline() const
+std::optional<MonotonicTime> Outstanding::nextDeadline() const
 {
-    std::optional<int64_t> next;
+    std::optional<MonotonicTime> next;
     for (const auto &[seq, request] : pending_)
-        if (!next || request.deadlineNs < *next)
-            next = request.deadlineNs;
+        if (!next || request.deadline < *next)
+            next = request.deadline;
     return next;
 }

@@ -2,45 +2,45 @@
 
 #include <algorithm>
 
-void SendSchedule::start(int64_t nowNs)
+void SendSchedule::start(MonotonicTime now)
 {
     running_ = true;
     waiting_ = false;
-    nextNs_ = nowNs;
+    next_ = now;
 }
 
-std::optional<int64_t> SendSchedule::nextDue() const
+std::optional<MonotonicTime> SendSchedule::nextDue() const
 {
     if (!running_ || waiting_)
         return std::nullopt;
-    return nextNs_;
+    return next_;
 }
 
-bool SendSchedule::due(int64_t nowNs) const
+bool SendSchedule::due(MonotonicTime now) const
 {
     const auto next = nextDue();
-    return next && *next <= nowNs;
+    return next && *next <= now;
 }
 
-void SendSchedule::sent(int64_t nowNs, int64_t intervalNs, bool synchronous)
+void SendSchedule::sent(MonotonicTime now, Interval interval, bool synchronous)
 {
-    lastSentNs_ = nowNs;
-    nextNs_ += intervalNs;
-    if (nextNs_ <= nowNs)
-        nextNs_ = nowNs + intervalNs; // stalled: re-anchor instead of bursting
+    lastSent_ = now;
+    next_ += interval;
+    if (next_ <= now)
+        next_ = now + interval; // stalled: re-anchor instead of bursting
     waiting_ = synchronous;
 }
 
-void SendSchedule::settled(int64_t nowNs)
+void SendSchedule::settled(MonotonicTime now)
 {
     if (!waiting_)
         return;
     waiting_ = false;
-    nextNs_ = std::max(nextNs_, nowNs);
+    next_ = std::max(next_, now);
 }
 
-void SendSchedule::intervalChanged(int64_t intervalNs)
+void SendSchedule::intervalChanged(Interval interval)
 {
     if (running_)
-        nextNs_ = lastSentNs_ + intervalNs;
+        next_ = lastSent_ + interval;
 }

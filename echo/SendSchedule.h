@@ -1,6 +1,7 @@
 #pragma once
 
-#include <cstdint>
+#include "Clocks.h"
+
 #include <optional>
 
 // When the next request is due, on absolute deadlines so that timer lag does
@@ -9,25 +10,27 @@
 // In synchronous mode a request also waits for the previous one's answer.
 class SendSchedule {
   public:
-    void start(int64_t nowNs);
+    using Interval = std::chrono::nanoseconds;
+
+    void start(MonotonicTime now);
     void stop() { running_ = false; }
 
     // When the next request is due, or nothing while waiting for an answer
     // (synchronous) or stopped.
-    std::optional<int64_t> nextDue() const;
-    bool due(int64_t nowNs) const;
+    std::optional<MonotonicTime> nextDue() const;
+    bool due(MonotonicTime now) const;
 
-    // A request went out at `nowNs`; the next is due one interval later.
-    void sent(int64_t nowNs, int64_t intervalNs, bool synchronous);
+    // A request went out at `now`; the next is due one interval later.
+    void sent(MonotonicTime now, Interval interval, bool synchronous);
     // The previous request was answered or timed out.
-    void settled(int64_t nowNs);
+    void settled(MonotonicTime now);
     // A new interval applies from the next request on: it follows the last
     // one by the new interval.
-    void intervalChanged(int64_t intervalNs);
+    void intervalChanged(Interval interval);
 
   private:
     bool running_ = false;
     bool waiting_ = false;
-    int64_t lastSentNs_ = 0;
-    int64_t nextNs_ = 0;
+    MonotonicTime lastSent_;
+    MonotonicTime next_;
 };

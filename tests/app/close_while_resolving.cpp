@@ -15,9 +15,9 @@ int main(int argc, char **argv)
 {
     if (argc != 4)
         return 2;
-    IcmpSockets sockets = openIcmpSockets();
+    EchoChannels channels = openEchoChannels();
     QApplication app(argc, argv);
-    IcmpEngine engine(std::move(sockets));
+    IcmpEngine engine(std::move(channels));
     frmPing window(
         engine, [] {}, argv[1]);
     window.show();

@@ -2,6 +2,7 @@
 // (in-netns.sh), against a scripted responder on its loopback.
 #include "IcmpEngine.h"
 #include "IcmpResponder.h"
+#include "IcmpSocketChannel.h"
 #include "NumberText.h"
 #include "SwallowingNameServer.h"
 #include "frmPing.h"
@@ -57,14 +58,14 @@ struct LiveWindow {
     QList<int> handedOver;       // sequence numbers, in the order the window got them
     QList<int64_t> handedOverNs; // when, on the wall clock
 
-    static IcmpSockets v4Socket()
+    static EchoChannels v4Socket()
     {
         int error = 0;
-        IcmpSockets sockets;
-        sockets.v4 = IcmpSocket::open(icmp::Family::V4, SocketKind::Datagram, error);
-        if (!sockets.v4)
+        EchoChannels channels;
+        channels.v4 = IcmpSocketChannel::open(icmp::Family::V4, SocketKind::Datagram, error);
+        if (!channels.v4)
             qFatal("no ICMP socket");
-        return sockets;
+        return channels;
     }
 
     explicit LiveWindow(const QString &commandLine = {})

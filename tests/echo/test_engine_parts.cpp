@@ -1,3 +1,4 @@
+#include "EchoData.h"
 #include "IpAddress.h"
 #include "Outstanding.h"
 #include "ReplyOrder.h"
@@ -7,20 +8,17 @@
 #include <QTest>
 
 namespace {
-constexpr int64_t ms = 1'000'000;
+constexpr std::chrono::nanoseconds ms = std::chrono::milliseconds(1);
 
-PendingRequest request(uint16_t seq, int64_t deadline, size_t size = 16)
+// A time on the monotonic clock, counted from its origin.
+MonotonicTime at(std::chrono::nanoseconds sinceOrigin)
 {
-    return {.seq = seq,
-            .token = 1000u + seq,
-            .payloadSize = size,
-            .sentWallNs = 0,
-            .deadlineNs = deadline};
+    return MonotonicTime(sinceOrigin);
 }
 
-icmp::EchoReply replyFor(const PendingRequest &r, const std::vector<uint8_t> &payload)
+PendingRequest request(uint16_t seq, int64_t deadlineMs, size_t size = 16)
 {
-    return {.id = 1, .seq = r.seq, .payload = payload, .ttl = 64};
+    return {.seq = seq, .token = 1000u + seq, .payloadSize = size, .deadline = at(deadlineMs * ms)};
 }
 } // namespace
 
@@ -34,8 +32,8 @@ class TestEngineParts : public QObject {
         const PendingRequest r = request(7, 100);
         table.add(r);
         const auto payload = icmp::payloadFor(r.token, r.payloadSize);
-        QVERIFY(table.takeAnswered(replyFor(r, payload)));
-        QVERIFY(!table.takeAnswered(replyFor(r, payload))); // duplicate
+        QVERIFY(table.takeAnswered(r.seq, payload));
+        QVERIFY(!table.takeAnswered(r.seq, payload)); // duplicate
         QVERIFY(table.empty());
     }
 
@@ -46,16 +44,16 @@ class TestEngineParts : public QObject {
         table.add(r);
         auto payload = icmp::payloadFor(r.token, r.payloadSize);
         payload[12] ^= 0x40;
-        QVERIFY(!table.takeAnswered(replyFor(r, payload)));
+        QVERIFY(!table.takeAnswered(r.seq, payload));
         payload = icmp::payloadFor(r.token + 1, r.payloadSize); // someone else's
-        QVERIFY(!table.takeAnswered(replyFor(r, payload)));
+        QVERIFY(!table.takeAnswered(r.seq, payload));
         payload = icmp::payloadFor(r.token, r.payloadSize - 1); // truncated
-        QVERIFY(!table.takeAnswered(replyFor(r, payload)));
+        QVERIFY(!table.takeAnswered(r.seq, payload));
         PendingRequest other = r;
         other.seq = 8;
-        QVERIFY(!table.takeAnswered(replyFor(other, icmp::payloadFor(r.token, r.payloadSize))));
+        QVERIFY(!table.takeAnswered(other.seq, icmp::payloadFor(r.token, r.payloadSize)));
         QCOMPARE(table.size(), size_t(1));
-        QVERIFY(table.takeAnswered(replyFor(r, icmp::payloadFor(r.token, r.payloadSize))));
+        QVERIFY(table.takeAnswered(r.seq, icmp::payloadFor(r.token, r.payloadSize)));
     }
 
     void expiryTakesOverdueRequestsOldestFirst()
@@ -63,12 +61,12 @@ class TestEngineParts : public QObject {
         Outstanding table;
         for (uint16_t seq : {5, 3, 9, 4})
             table.add(request(seq, int64_t{seq} * 10));
-        QCOMPARE(*table.nextDeadline(), 30);
-        const auto expired = table.takeExpired(50);
+        QCOMPARE(*table.nextDeadline(), at(30 * ms));
+        const auto expired = table.takeExpired(at(50 * ms));
         QCOMPARE(expired.size(), size_t(3));
         QCOMPARE(expired[0].seq, 3);
         QCOMPARE(expired[2].seq, 5);
-        QCOMPARE(*table.nextDeadline(), 90);
+        QCOMPARE(*table.nextDeadline(), at(90 * ms));
         QVERIFY(table.take(9));
         QVERIFY(!table.nextDeadline());
     }
@@ -79,7 +77,7 @@ class TestEngineParts : public QObject {
         QVERIFY(!table.add(request(1, 10)));
         const auto displaced = table.add(request(1, 20));
         QVERIFY(displaced);
-        QCOMPARE(displaced->deadlineNs, 10);
+        QCOMPARE(displaced->deadline, at(10 * ms));
         QCOMPARE(table.size(), size_t(1));
     }
 
@@ -146,48 +144,48 @@ class TestEngineParts : public QObject {
     void deadlinesAreAbsolute()
     {
         SendSchedule s;
-        s.start(0);
-        QVERIFY(s.due(0));
+        s.start(at(0 * ms));
+        QVERIFY(s.due(at(0 * ms)));
         // Each send comes a little late; the deadlines do not drift.
-        int64_t now = 0;
+        MonotonicTime now;
         for (int i = 0; i < 1000; ++i) {
             now = *s.nextDue() + (i % 7) * ms / 10;
             s.sent(now, 10 * ms, false);
         }
-        QCOMPARE(*s.nextDue(), 10'000 * ms);
+        QCOMPARE(*s.nextDue(), at(10'000 * ms));
     }
 
     void aStallSendsOnceAndReanchors()
     {
         SendSchedule s;
-        s.start(0);
-        s.sent(0, 10 * ms, false);
-        s.sent(500 * ms, 10 * ms, false); // woke 49 intervals late
-        QCOMPARE(*s.nextDue(), 510 * ms);
-        QVERIFY(!s.due(505 * ms));
+        s.start(at(0 * ms));
+        s.sent(at(0 * ms), 10 * ms, false);
+        s.sent(at(500 * ms), 10 * ms, false); // woke 49 intervals late
+        QCOMPARE(*s.nextDue(), at(510 * ms));
+        QVERIFY(!s.due(at(505 * ms)));
     }
 
     void synchronousWaitsForTheAnswer()
     {
         SendSchedule s;
-        s.start(0);
-        s.sent(0, 10 * ms, true);
+        s.start(at(0 * ms));
+        s.sent(at(0 * ms), 10 * ms, true);
         QVERIFY(!s.nextDue());
-        QVERIFY(!s.due(50 * ms));
-        s.settled(4 * ms); // answered before the interval ran out
-        QCOMPARE(*s.nextDue(), 10 * ms);
-        s.sent(10 * ms, 10 * ms, true);
-        s.settled(80 * ms); // answered late: send at once
-        QCOMPARE(*s.nextDue(), 80 * ms);
+        QVERIFY(!s.due(at(50 * ms)));
+        s.settled(at(4 * ms)); // answered before the interval ran out
+        QCOMPARE(*s.nextDue(), at(10 * ms));
+        s.sent(at(10 * ms), 10 * ms, true);
+        s.settled(at(80 * ms)); // answered late: send at once
+        QCOMPARE(*s.nextDue(), at(80 * ms));
     }
 
     void aNewIntervalCountsFromTheLastRequest()
     {
         SendSchedule s;
-        s.start(0);
-        s.sent(0, 10'000 * ms, false);
+        s.start(at(0 * ms));
+        s.sent(at(0 * ms), 10'000 * ms, false);
         s.intervalChanged(100 * ms);
-        QCOMPARE(*s.nextDue(), 100 * ms);
+        QCOMPARE(*s.nextDue(), at(100 * ms));
         s.stop();
         QVERIFY(!s.nextDue());
     }

@@ -3,6 +3,7 @@
 #include "IcmpEngine.h"
 #include "IcmpFlood.h"
 #include "IcmpResponder.h"
+#include "IcmpSocketChannel.h"
 #include "Privileges.h"
 #include "SwallowingNameServer.h"
 
@@ -67,14 +68,15 @@ struct Probe {
     QList<qint64> sendTimes;
     QElapsedTimer clock;
 
-    static IcmpSockets socketsOf(Family family, SocketKind kind)
+    static EchoChannels socketsOf(Family family, SocketKind kind)
     {
-        IcmpSockets sockets;
+        EchoChannels channels;
         int error = 0;
-        (family == Family::V4 ? sockets.v4 : sockets.v6) = IcmpSocket::open(family, kind, error);
+        (family == Family::V4 ? channels.v4 : channels.v6) =
+            IcmpSocketChannel::open(family, kind, error);
         if (error != 0)
             qFatal("cannot open a socket: %s", std::strerror(error));
-        return sockets;
+        return channels;
     }
 
     Probe(Family family, SocketKind kind) : engine(socketsOf(family, kind))
@@ -487,18 +489,18 @@ class TestIcmpEngine : public QObject {
         // In a child, so that this test process keeps its own rights.
         const pid_t child = fork();
         if (child == 0) {
-            IcmpSockets sockets = openIcmpSockets();
+            EchoChannels channels = openEchoChannels();
             if (!dropPrivileges().empty())
                 _exit(2);
             int error = 0;
             const bool rawRefused =
-                !IcmpSocket::open(Family::V4, SocketKind::Raw, error) && error == EPERM;
+                !IcmpSocketChannel::open(Family::V4, SocketKind::Raw, error) && error == EPERM;
             std::ifstream status("/proc/self/status");
             bool noCapabilities = false;
             for (std::string line; std::getline(status, line);)
                 if (line.rfind("CapPrm:", 0) == 0)
                     noCapabilities = std::stoull(line.substr(7), nullptr, 16) == 0;
-            _exit(sockets.v4 && sockets.v6 && rawRefused && noCapabilities ? 0 : 1);
+            _exit(channels.v4 && channels.v6 && rawRefused && noCapabilities ? 0 : 1);
         }
         int status = 0;
         QCOMPARE(waitpid(child, &status, 0), child);

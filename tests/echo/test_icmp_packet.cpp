@@ -1,3 +1,4 @@
+#include "EchoData.h"
 #include "IcmpPacket.h"
 
 #include <QTest>

@@ -1,13 +1,28 @@
 #include "HostLookup.h"
 
+// getaddrinfo is the same call in POSIX and in Winsock; only the headers
+// differ, and Winsock must be started once before it answers.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#endif
 
 #include <cstring>
 
 LookupResult lookUpHost(const std::string &name, bool literalOnly)
 {
+#ifdef _WIN32
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started)
+        return {.addresses = {}, .error = EAI_FAIL};
+#endif
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_RAW; // one answer per address, not one per socket type
@@ -21,11 +36,11 @@ LookupResult lookUpHost(const std::string &name, bool literalOnly)
         IpAddress address;
         if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
             const auto *in = reinterpret_cast<const sockaddr_in *>(a->ai_addr);
-            std::memcpy(address.bytes.data(), &in->sin_addr, 4);
+            std::memcpy(address.bytes.data(), &in->sin_addr, sizeof in->sin_addr);
         } else if (a->ai_family == AF_INET6 && a->ai_addrlen >= sizeof(sockaddr_in6)) {
             const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(a->ai_addr);
             address.family = icmp::Family::V6;
-            std::memcpy(address.bytes.data(), &in6->sin6_addr, 16);
+            std::memcpy(address.bytes.data(), &in6->sin6_addr, sizeof in6->sin6_addr);
             address.scopeId = in6->sin6_scope_id;
         } else {
             continue;

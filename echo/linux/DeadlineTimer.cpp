@@ -1,7 +1,5 @@
 #include "DeadlineTimer.h"
 
-#include "IcmpSocket.h"
-
 #include <QSocketNotifier>
 
 #include <sys/timerfd.h>
@@ -28,21 +26,27 @@ DeadlineTimer::~DeadlineTimer()
         close(fd_);
 }
 
-// The monotonic clock here is CLOCK_MONOTONIC, the clock of monotonicNs().
-void DeadlineTimer::start(int64_t deadlineNs)
+// MonotonicClock is CLOCK_MONOTONIC here, the timerfd's clock.
+void DeadlineTimer::start(MonotonicTime deadline)
 {
     if (fd_ < 0) {
-        const int64_t waitNs = std::max<int64_t>(deadlineNs - monotonicNs(), 0);
-        fallback_.start(
-            static_cast<int>(std::min<int64_t>((waitNs + 999'999) / 1'000'000, INT_MAX)));
+        startFallback(deadline);
         return;
     }
     // A deadline already past fires at once; zero would disarm instead.
-    const int64_t at = std::max<int64_t>(deadlineNs, 1);
+    const int64_t at = std::max<int64_t>(nsSinceOrigin(deadline), 1);
     itimerspec when{};
     when.it_value.tv_sec = static_cast<time_t>(at / 1'000'000'000);
     when.it_value.tv_nsec = static_cast<long>(at % 1'000'000'000);
     timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr);
+}
+
+void DeadlineTimer::startFallback(MonotonicTime deadline)
+{
+    using namespace std::chrono;
+    const auto wait =
+        ceil<milliseconds>(std::max(deadline - MonotonicClock::now(), nanoseconds(0)));
+    fallback_.start(static_cast<int>(std::min<int64_t>(wait.count(), INT_MAX)));
 }
 
 void DeadlineTimer::stop()

@@ -1,0 +1,321 @@
+#include "IcmpSocketChannel.h"
+
+#include <arpa/inet.h>
+#include <linux/errqueue.h>
+#include <linux/icmp.h>
+#include <netinet/icmp6.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+namespace {
+
+constexpr size_t bufferSize = 65536 + 512;
+constexpr int foreignPerCollect = 64; // then let the event loop breathe
+
+struct Received {
+    std::span<const uint8_t> bytes;
+    WallTime at;
+    int hops = -1;
+};
+
+void enable(int fd, int level, int option)
+{
+    const int on = 1;
+    setsockopt(fd, level, option, &on, sizeof on);
+}
+
+socklen_t toSockaddr4(const IpAddress &address, sockaddr_storage &storage)
+{
+    auto &in = reinterpret_cast<sockaddr_in &>(storage);
+    in.sin_family = AF_INET;
+    std::memcpy(&in.sin_addr, address.bytes.data(), sizeof in.sin_addr);
+    return sizeof in;
+}
+
+socklen_t toSockaddr6(const IpAddress &address, sockaddr_storage &storage)
+{
+    auto &in6 = reinterpret_cast<sockaddr_in6 &>(storage);
+    in6.sin6_family = AF_INET6;
+    std::memcpy(&in6.sin6_addr, address.bytes.data(), sizeof in6.sin6_addr);
+    in6.sin6_scope_id = address.scopeId;
+    return sizeof in6;
+}
+
+uint16_t portOf(const sockaddr_storage &storage)
+{
+    return storage.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in &>(storage).sin_port
+                                        : reinterpret_cast<const sockaddr_in6 &>(storage).sin6_port;
+}
+
+// Raw sockets pass on only the ICMP types we read.
+void filter4(int fd)
+{
+    icmp_filter filter{};
+    filter.data =
+        ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_SOURCE_QUENCH) |
+          (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
+    setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+}
+
+void filter6(int fd)
+{
+    icmp6_filter filter;
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    for (int type : {ICMP6_ECHO_REPLY, ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED,
+                     ICMP6_PARAM_PROB})
+        ICMP6_FILTER_SETPASS(type, &filter);
+    setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+}
+
+void dontFragment4(int fd, bool on)
+{
+    const int mode = on ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
+    setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &mode, sizeof mode);
+}
+
+void dontFragment6(int fd, bool on)
+{
+    const int flag = on ? 1 : 0;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_DONTFRAG, &flag, sizeof flag);
+}
+
+} // namespace
+
+// What differs between the families on a Linux socket, in one place.
+struct SocketFamily {
+    icmp::Family family;
+    int domain;
+    int protocol;
+    int level;         // of the options below
+    int receiveHops;   // asks for the TTL or hop limit with every packet...
+    int hopsMessage;   // ...which comes in a control message of this type
+    int receiveErrors; // datagram sockets queue ICMP errors; also the message type
+    uint8_t errorOrigin;
+    icmp::Framing rawFraming; // raw IPv4 sockets pass the IP header and an unchecked checksum
+    void (*filterRaw)(int fd);
+    void (*dontFragment)(int fd, bool on);
+    socklen_t (*toSockaddr)(const IpAddress &, sockaddr_storage &);
+};
+
+namespace {
+
+constexpr SocketFamily v4{
+    .family = icmp::Family::V4,
+    .domain = AF_INET,
+    .protocol = IPPROTO_ICMP,
+    .level = IPPROTO_IP,
+    .receiveHops = IP_RECVTTL,
+    .hopsMessage = IP_TTL,
+    .receiveErrors = IP_RECVERR,
+    .errorOrigin = SO_EE_ORIGIN_ICMP,
+    .rawFraming = {.ipHeader = true, .verifyChecksum = true},
+    .filterRaw = filter4,
+    .dontFragment = dontFragment4,
+    .toSockaddr = toSockaddr4,
+};
+
+constexpr SocketFamily v6{
+    .family = icmp::Family::V6,
+    .domain = AF_INET6,
+    .protocol = IPPROTO_ICMPV6,
+    .level = IPPROTO_IPV6,
+    .receiveHops = IPV6_RECVHOPLIMIT,
+    .hopsMessage = IPV6_HOPLIMIT,
+    .receiveErrors = IPV6_RECVERR,
+    .errorOrigin = SO_EE_ORIGIN_ICMP6,
+    .rawFraming = {}, // the kernel checks the ICMPv6 checksum itself
+    .filterRaw = filter6,
+    .dontFragment = dontFragment6,
+    .toSockaddr = toSockaddr6,
+};
+
+socklen_t toSockaddr(const SocketFamily &family, const IpAddress &address,
+                     sockaddr_storage &storage)
+{
+    std::memset(&storage, 0, sizeof storage);
+    return family.toSockaddr(address, storage);
+}
+
+// A datagram socket's identifier is its local port, assigned on bind.
+uint16_t bindDatagram(int fd, const SocketFamily &family)
+{
+    sockaddr_storage local;
+    IpAddress any;
+    any.family = family.family;
+    socklen_t length = toSockaddr(family, any, local);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&local), length) != 0)
+        return 0;
+    length = sizeof local;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
+    return ntohs(portOf(local));
+}
+
+} // namespace
+
+std::unique_ptr<IcmpSocketChannel> IcmpSocketChannel::open(icmp::Family family, SocketKind kind,
+                                                           int &error)
+{
+    const SocketFamily &rules = family == icmp::Family::V4 ? v4 : v6;
+    const int type = kind == SocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
+    const int fd = socket(rules.domain, type | SOCK_NONBLOCK | SOCK_CLOEXEC, rules.protocol);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    // The kernel's receive time and the hop count with every packet.
+    enable(fd, SOL_SOCKET, SO_TIMESTAMPNS);
+    enable(fd, rules.level, rules.receiveHops);
+    uint16_t identifier = 0;
+    if (kind == SocketKind::Datagram) {
+        enable(fd, rules.level, rules.receiveErrors);
+        identifier = bindDatagram(fd, rules);
+    } else {
+        rules.filterRaw(fd);
+        std::random_device random;
+        identifier = static_cast<uint16_t>(random());
+    }
+    error = 0;
+    return std::unique_ptr<IcmpSocketChannel>(new IcmpSocketChannel(fd, rules, kind, identifier));
+}
+
+IcmpSocketChannel::IcmpSocketChannel(int fd, const SocketFamily &family, SocketKind kind,
+                                     uint16_t identifier)
+    : fd_(fd), family_(family), kind_(kind), identifier_(identifier), buffer_(bufferSize)
+{
+}
+
+IcmpSocketChannel::~IcmpSocketChannel()
+{
+    close(fd_);
+}
+
+int IcmpSocketChannel::send(const EchoRequest &request)
+{
+    applyDontFragment(request.dontFragment);
+    const auto packet =
+        icmp::buildEchoRequest(family_.family, identifier_, request.seq, request.payload);
+    sockaddr_storage address;
+    const socklen_t length = toSockaddr(family_, request.to, address);
+    const ssize_t n = sendto(fd_, packet.data(), packet.size(), 0,
+                             reinterpret_cast<sockaddr *>(&address), length);
+    if (n < 0)
+        return errno;
+    return n == static_cast<ssize_t>(packet.size()) ? 0 : EMSGSIZE;
+}
+
+void IcmpSocketChannel::applyDontFragment(bool on)
+{
+    if (dontFragment_ == on)
+        return;
+    family_.dontFragment(fd_, on);
+    dontFragment_ = on;
+}
+
+std::optional<EchoResult> IcmpSocketChannel::collect()
+{
+    for (int i = 0; i < foreignPerCollect; ++i) {
+        if (auto error = receiveError())
+            return error;
+        std::optional<EchoResult> result;
+        if (!receive(result))
+            return std::nullopt;
+        if (result)
+            return result;
+    }
+    return std::nullopt; // the socket stays readable, so the event loop comes back
+}
+
+// Reads one packet into `result`, which stays empty when the packet is not
+// ours; false when there was none to read.
+bool IcmpSocketChannel::receive(std::optional<EchoResult> &result)
+{
+    alignas(cmsghdr) char control[256];
+    iovec io{buffer_.data(), buffer_.size()};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(fd_, &message, MSG_DONTWAIT);
+    if (n < 0)
+        return false;
+    std::optional<WallTime> at;
+    int hops = -1;
+    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
+            c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            timespec stamp;
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            at = WallTime(std::chrono::duration_cast<WallClock::duration>(
+                std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+        } else if (c->cmsg_level == family_.level && c->cmsg_type == family_.hopsMessage &&
+                   c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+            std::memcpy(&hops, CMSG_DATA(c), sizeof hops);
+        }
+    }
+    const bool raw = kind_ == SocketKind::Raw;
+    const auto bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n));
+    const icmp::Message parsed =
+        icmp::parse(family_.family, bytes, raw ? family_.rawFraming : icmp::Framing{});
+    // A raw socket sees every echo reply and error of its family on this host.
+    if (const auto *reply = std::get_if<icmp::EchoReply>(&parsed)) {
+        if (!raw || reply->id == identifier_)
+            result = EchoResult{.kind = EchoResult::Kind::Reply,
+                                .seq = reply->seq,
+                                .payload = reply->payload,
+                                .hops = reply->ttl >= 0 ? reply->ttl : hops,
+                                .receivedAt = at.value_or(WallClock::now())};
+    } else if (const auto *error = std::get_if<icmp::EchoError>(&parsed)) {
+        if (!raw || error->id == identifier_)
+            result = EchoResult{.kind = EchoResult::Kind::IcmpError,
+                                .seq = error->seq,
+                                .type = error->type,
+                                .code = error->code};
+    }
+    return true;
+}
+
+// An ICMP error the kernel matched to a datagram socket: the quoted request,
+// with the error's type and code.
+std::optional<EchoResult> IcmpSocketChannel::receiveError()
+{
+    if (kind_ != SocketKind::Datagram)
+        return std::nullopt;
+    alignas(cmsghdr) char control[512];
+    uint8_t quoted[576];
+    for (int attempt = 0; attempt < foreignPerCollect; ++attempt) {
+        iovec io{quoted, sizeof quoted};
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (n < 0)
+            return std::nullopt;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level != family_.level || c->cmsg_type != family_.receiveErrors ||
+                c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
+                continue;
+            sock_extended_err info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            // Local errors were already returned by the send that caused them.
+            if (info.ee_origin != family_.errorOrigin)
+                continue;
+            const auto request = icmp::parseQuotedRequest(
+                family_.family, std::span<const uint8_t>(quoted, static_cast<size_t>(n)));
+            if (!request)
+                continue;
+            return EchoResult{.kind = EchoResult::Kind::IcmpError,
+                              .seq = request->seq,
+                              .type = info.ee_type,
+                              .code = info.ee_code};
+        }
+    }
+    return std::nullopt;
+}
