@@ -1,7 +1,15 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 
-// The host text from the command line: the arguments after the program's
+// The host text from the command line. Windows hands a program its command
+// line as one string, and the host text is what follows the program's own
+// name there, as typed; elsewhere it is the arguments after the program's
 // name, joined by single spaces and otherwise as given.
 QString commandLineText(int argc, const char *const *argv);
+
+// What follows the program's name and the blanks after it in a Windows
+// command line. The name is quoted or ends at the first blank, as the
+// system's own parsing has it.
+QString argumentText(QStringView commandLine);

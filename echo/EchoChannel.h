@@ -15,7 +15,9 @@
 // the event loop and does all the bookkeeping.
 
 #ifdef _WIN32
-using ReadyHandle = void *; // an event, signalled while results wait
+// An event, signalled while results wait. Requests end in procedure calls
+// on the thread that sent them, so that thread must wait alertably.
+using ReadyHandle = void *;
 #else
 using ReadyHandle = int; // a descriptor, readable while results wait
 #endif

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running need, and with
-# "test" also those the tests, sanitizers and fuzzers need, skipping the
-# download when they are all there already.
+# "test" also those the tests, sanitizers and fuzzers need, or with "windows"
+# the cross-compiler and Wine, skipping the download when they are all there
+# already.
 set -euo pipefail
 
 packages=(
@@ -12,11 +13,16 @@ packages=(
     iproute2 libcap2-bin qt6-wayland
 )
 testing=false
-if [ "${1:-}" = test ]; then
+case "${1:-}" in
+test)
     testing=true
     packages+=(clang clang-tidy libclang-rt-14-dev locales
         desktop-file-utils appstream man-db dpkg-dev)
-fi
+    ;;
+windows)
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64)
+    ;;
+esac
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)

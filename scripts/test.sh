@@ -2,8 +2,9 @@
 # Installs what is missing, builds with warnings as errors and runs every
 # test. With --full, also what CI checks on every change: the suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer (a clang build),
-# clang-tidy, each fuzzer for 60 s, a 2-minute soak, and the Debian package
-# installed, used and removed on this machine (root).
+# clang-tidy, each fuzzer for 60 s, a 2-minute soak, the Debian package
+# installed, used and removed on this machine (root), and the Windows echo
+# channel cross-built and run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 full=false
@@ -30,5 +31,7 @@ stage "soak"
 scripts/soak.sh 2
 stage "Debian package"
 tests/install/package-test.sh
+stage "Windows echo channel under Wine"
+scripts/test-windows.sh
 stage "done"
-echo "checks: 7 passed, 0 failed"
+echo "checks: 8 passed, 0 failed"

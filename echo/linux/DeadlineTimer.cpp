@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 
 DeadlineTimer::DeadlineTimer(QObject *parent)
     : QObject(parent), fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC))
@@ -39,14 +38,6 @@ void DeadlineTimer::start(MonotonicTime deadline)
     when.it_value.tv_sec = static_cast<time_t>(at / 1'000'000'000);
     when.it_value.tv_nsec = static_cast<long>(at % 1'000'000'000);
     timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr);
-}
-
-void DeadlineTimer::startFallback(MonotonicTime deadline)
-{
-    using namespace std::chrono;
-    const auto wait =
-        ceil<milliseconds>(std::max(deadline - MonotonicClock::now(), nanoseconds(0)));
-    fallback_.start(static_cast<int>(std::min<int64_t>(wait.count(), INT_MAX)));
 }
 
 void DeadlineTimer::stop()

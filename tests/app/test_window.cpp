@@ -160,6 +160,17 @@ class TestWindow : public QObject {
         QCOMPARE(commandLineText(5, args), "-platform xcb  spaced  h\u00f6st");
         const char *blank[] = {"lagoscope", ""};
         QCOMPARE(commandLineText(2, blank), "");
+
+        // As Windows hands it over: one string, the program's name first.
+        QCOMPARE(argumentText(u"lagoscope.exe"), "");
+        QCOMPARE(argumentText(u"lagoscope.exe   "), "");
+        QCOMPARE(argumentText(u"lagoscope.exe host.test"), "host.test");
+        QCOMPARE(argumentText(u"lagoscope.exe\t \"a b\"  c "), "\"a b\"  c ");
+        QCOMPARE(argumentText(u"\"C:\\Program Files\\lagoscope.exe\" 127.0.0.1"), "127.0.0.1");
+        QCOMPARE(argumentText(u"\"C:\\Program Files\\lagoscope.exe\""), "");
+        QCOMPARE(argumentText(u"\"C:\\odd\"name.exe h\u00f6st"), "h\u00f6st");
+        QCOMPARE(argumentText(u"\"unclosed host"), "");
+        QCOMPARE(argumentText(u""), "");
     }
 
     void startsIdleWithoutAnArgument()
