@@ -19,10 +19,10 @@ if [ "${1:-}" != --inside ]; then
     fi
     set -e
     scripts/deps.sh windows
-    scripts/build.sh windows-engine >/dev/null
+    scripts/build.sh windows-engine
     # The responder is a Linux program; it shares the g++ build.
     cmake --preset ci -G Ninja >/dev/null
-    cmake --build --preset ci --target lagoscope-bench-peer >/dev/null
+    cmake --build --preset ci --target lagoscope-bench-peer
     WINEPREFIX=$(mktemp -d)
     export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     trap 'rm -rf "$WINEPREFIX"' EXIT

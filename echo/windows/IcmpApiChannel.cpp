@@ -1,15 +1,20 @@
-// The order of these headers matters: winsock2 before windows, and the IP
-// helper's types before the ICMP API that uses them.
-#include <iphlpapi.h>
-#include <windows.h>
+#include "IcmpApiChannel.h"
+
+// The order of these headers matters, so each stands alone: winsock2 before
+// windows, and the IP helper's types before the ICMP API that uses them.
 #include <winsock2.h>
-#include <winternl.h>
+
 #include <ws2tcpip.h>
+
+#include <windows.h>
+
+#include <winternl.h>
+
+#include <iphlpapi.h>
+
 // The completion routine as Vista and later declare it, with winternl.h's type.
 #define PIO_APC_ROUTINE_DEFINED
 #include <icmpapi.h>
-
-#include "IcmpApiChannel.h"
 
 #include <algorithm>
 #include <array>
