@@ -10,7 +10,7 @@
 set -u
 cd "$(dirname "$0")/.."
 exe=build-windows/tests/windows/test_icmp_api_channel.exe
-peer=build-ci/bench/lagoscope-bench-peer
+host=build-ci/tests/answering_host
 
 if [ "${1:-}" != --inside ]; then
     if [ "$(id -u)" -ne 0 ]; then
@@ -20,9 +20,9 @@ if [ "${1:-}" != --inside ]; then
     set -e
     scripts/deps.sh windows
     scripts/build.sh windows-engine
-    # The responder is a Linux program; it shares the g++ build.
+    # The answering host is a Linux program; it shares the g++ build.
     cmake --preset ci -G Ninja >/dev/null
-    cmake --build --preset ci --target lagoscope-bench-peer
+    cmake --build --preset ci --target answering_host
     WINEPREFIX=$(mktemp -d)
     export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     trap 'rm -rf "$WINEPREFIX"' EXIT
@@ -74,14 +74,23 @@ before=$(echoes)
 mode kernel
 check "the 12 requests reached this namespace's kernel" '[ "$(($(echoes) - before))" -eq 12 ]'
 
-kernel_echo 0
-"$peer" 80 60 10 >/dev/null &
-responder=$!
-sleep 0.5
-mode held 80
-kill "$responder"
-wait "$responder" 2>/dev/null
+# answered_by SCRIPT MODE...: runs a mode while the answering host follows
+# SCRIPT ("hold MS" or "unreachable").
+answered_by() {
+    local script=$1 answering
+    shift
+    # shellcheck disable=SC2086 # the script is words for the host
+    "$host" $script 60 &
+    answering=$!
+    sleep 0.5
+    mode "$@"
+    kill "$answering"
+    wait "$answering" 2>/dev/null
+}
 
+kernel_echo 0
+answered_by "hold 80" held 80
+answered_by unreachable unreachable
 mode silent
 kernel_echo 1
 mode v6

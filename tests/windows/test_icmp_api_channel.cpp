@@ -4,6 +4,7 @@
 //   test_icmp_api_channel kernel        the namespace's kernel answers
 //   test_icmp_api_channel held MS       a responder holds each reply MS ms
 //   test_icmp_api_channel silent        nothing answers
+//   test_icmp_api_channel unreachable   a responder answers host-unreachable
 //   test_icmp_api_channel v6            ::1, where the system has ICMPv6 echo
 //
 // Prints "ok: ..." or "FAILED: ..." per check; exits 1 if any failed, and 77
@@ -45,6 +46,8 @@ struct Ended {
     bool dataIntact; // the echoed data was this request's own
     double afterMs;  // from its send to its collection
     int hops;
+    uint8_t type; // of an ICMP error
+    uint8_t code;
 };
 
 // Sends `count` requests `gapMs` apart, numbered from `firstSeq` on (and
@@ -64,6 +67,7 @@ std::vector<Ended> exchange(EchoChannel &channel, const IpAddress &to, int count
             const uint16_t seq = static_cast<uint16_t>(firstSeq + sent);
             const PendingRequest request{.seq = seq, .token = 7000u + seq, .payloadSize = 56};
             const auto payload = icmp::payloadFor(request.token, request.payloadSize);
+            sentAt[seq] = MonotonicClock::now(); // as the engine does, just before
             const int error = channel.send({.to = to,
                                             .seq = seq,
                                             .payload = payload,
@@ -74,7 +78,6 @@ std::vector<Ended> exchange(EchoChannel &channel, const IpAddress &to, int count
                 return ended;
             }
             table.add(request);
-            sentAt[seq] = MonotonicClock::now();
             ++sent;
         }
         if (WaitForSingleObjectEx(channel.readyHandle(), 1, TRUE) != WAIT_OBJECT_0)
@@ -82,10 +85,10 @@ std::vector<Ended> exchange(EchoChannel &channel, const IpAddress &to, int count
         while (const auto result = channel.collect()) {
             const bool intact = result->kind != EchoResult::Kind::Reply ||
                                 table.takeAnswered(result->seq, result->payload).has_value();
-            ended.push_back(
-                {result->kind, result->seq, intact,
-                 duration<double, std::milli>(MonotonicClock::now() - sentAt[result->seq]).count(),
-                 result->hops});
+            const double afterMs =
+                duration<double, std::milli>(MonotonicClock::now() - sentAt[result->seq]).count();
+            ended.push_back({result->kind, result->seq, intact, afterMs, result->hops, result->type,
+                             result->code});
         }
     }
     return ended;
@@ -183,6 +186,18 @@ void silent()
     check("a channel closes with requests in flight, within a second", closeMs < 1000);
 }
 
+void unreachable()
+{
+    auto channel = openOrSkip(icmp::Family::V4);
+    const auto ended = exchange(*channel, literal("127.0.0.1"), 4, 1, 20, milliseconds(2000), 3000);
+    check("4 requests each ended once", eachOnce(ended, 4, 1));
+    check("each as the ICMP error it met", allOfKind(ended, EchoResult::Kind::IcmpError));
+    bool hostUnreachable = !ended.empty();
+    for (const Ended &e : ended)
+        hostUnreachable = hostUnreachable && e.type == 3 && e.code == 1;
+    check("reported as type 3 code 1, host unreachable", hostUnreachable);
+}
+
 void lookups()
 {
     const IpAddress v4 = literal("127.0.0.1");
@@ -207,10 +222,12 @@ int main(int argc, char **argv)
         answered(icmp::Family::V4, "127.0.0.1", std::atof(argv[2]));
     } else if (mode == "silent") {
         silent();
+    } else if (mode == "unreachable") {
+        unreachable();
     } else if (mode == "v6") {
         answered(icmp::Family::V6, "::1", 0);
     } else {
-        std::printf("usage: %s kernel | held MS | silent | v6\n", argv[0]);
+        std::printf("usage: %s kernel | held MS | silent | unreachable | v6\n", argv[0]);
         return 2;
     }
     return failures == 0 ? 0 : 1;
