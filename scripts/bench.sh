@@ -37,6 +37,16 @@ cpu_of() {
     b=$(awk '{print $14 + $15}' "/proc/$pid/stat")
     awk -v a="$a" -v b="$b" -v s="$seconds" -v hz="$hz" 'BEGIN {printf "%.2f", (b - a) / hz / s * 100}'
 }
+# The newest process matching pgrep's arguments, once it has started.
+pid_of() {
+    local _ found
+    for _ in $(seq 50); do
+        found=$(pgrep -n "$@") && echo "$found" && return
+        sleep 0.1
+    done
+    echo "no process: $*" >&2
+    return 1
+}
 rss_of() { awk '/^VmRSS:/ {printf "%.1f", $2 / 1024}' "/proc/$1/status"; }
 median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 field() { awk -v k="$1" '{for (i = 1; i < NF; ++i) if ($i == k) print $(i + 1)}'; }
@@ -57,7 +67,7 @@ kernel_echo 1
 declare -A cpu rss
 for interval in 10 100; do
     window "$interval" 25
-    wpid=$(pgrep -n -f "^$bin/lagoscope-bench-window $interval")
+    wpid=$(pid_of -f "^$bin/lagoscope-bench-window $interval")
     cpu[lago$interval]=$(cpu_of "$wpid" 5 15)
     rss[lago$interval]=$(rss_of "$wpid")
     finish "$pid"
@@ -65,7 +75,7 @@ for interval in 10 100; do
     inns ping -q -i "$(awk -v i="$interval" 'BEGIN {print i / 1000}')" -w 22 127.0.0.1 >/dev/null &
     pinging=$!
     sleep 0.5
-    ppid=$(pgrep -n -x ping)
+    ppid=$(pid_of -x ping)
     cpu[ping$interval]=$(cpu_of "$ppid" 2 15)
     rss[ping$interval]=$(rss_of "$ppid")
     wait "$pinging" || true
