@@ -14,6 +14,7 @@
 #include "HostLookup.h"
 #include "IcmpApiChannel.h"
 #include "Outstanding.h"
+#include "PermissionAdvice.h"
 
 #include <windows.h>
 
@@ -209,6 +210,20 @@ void lookups()
     check("a name is not taken for a literal", lookUpHost("localhost", true).addresses.empty());
 }
 
+// What the program opens at start, and the line it prints for a family
+// without a channel.
+void startUp()
+{
+    const EchoChannels channels = openEchoChannels();
+    const std::string advice = permissionAdvice(channels, "lagoscope.exe");
+    std::printf("at start: IPv4 %s, IPv6 %s; \"%s\"\n", channels.v4 ? "open" : "none",
+                channels.v6 ? "open" : "none", advice.c_str());
+    check("IPv4 opens at start", channels.v4 != nullptr);
+    const bool namesWhatIsMissing = (advice.find("IPv6") != std::string::npos) == !channels.v6 &&
+                                    advice.find("IPv4") == std::string::npos;
+    check("the start-up line names just the missing family", namesWhatIsMissing);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -217,6 +232,7 @@ int main(int argc, char **argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "kernel") {
         lookups();
+        startUp();
         answered(icmp::Family::V4, "127.0.0.1", 0);
     } else if (mode == "held" && argc > 2) {
         answered(icmp::Family::V4, "127.0.0.1", std::atof(argv[2]));
