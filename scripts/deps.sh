@@ -13,6 +13,7 @@ packages=(
     iproute2 libcap2-bin qt6-wayland
 )
 testing=false
+recommends=(--no-install-recommends)
 case "${1:-}" in
 test)
     testing=true
@@ -21,6 +22,7 @@ test)
     ;;
 windows)
     packages+=(g++-mingw-w64-x86-64-posix wine wine64)
+    recommends=() # Wine with the libraries it recommends, as it is tested
     ;;
 esac
 
@@ -40,6 +42,6 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${recommends[@]}" "${missing[@]}"
 fi
 if $testing; then german_locale; fi
