@@ -72,7 +72,8 @@ echoes() { awk "$in_echos" /proc/net/snmp; }
 kernel_echo 1
 before=$(echoes)
 mode kernel
-check "the 12 requests reached this namespace's kernel" '[ "$(($(echoes) - before))" -eq 12 ]'
+check "the 13 requests (one to start Wine's ICMP service) reached this namespace's kernel" \
+    '[ "$(($(echoes) - before))" -eq 13 ]'
 
 # answered_by SCRIPT MODE...: runs a mode while the answering host follows
 # SCRIPT ("hold MS" or "unreachable").
