@@ -226,10 +226,11 @@ IcmpApiChannel::IcmpApiChannel(const ApiFamily &family, void *icmp, void *ready)
 {
 }
 
-// Closing the API's handle ends the requests in flight, and their calls come
-// while this thread waits alertably. Those that have not come a moment
-// later are left to the system, which may still write to them; their own
-// call frees them if it ever comes.
+// Closing the API's handle should end the requests in flight, and their
+// calls come while this thread waits alertably (Wine lets them run to their
+// timeout instead). Those that have not come a moment later are left to the
+// system, which may still write to them; their own call frees them if it
+// ever comes.
 IcmpApiChannel::~IcmpApiChannel()
 {
     IcmpCloseHandle(icmp_);
