@@ -37,7 +37,7 @@ struct EchoResult {
         Reply,     // an echo reply whose identifier is ours
         IcmpError, // an ICMP error that quotes one of our requests
         TimedOut,  // the platform gave up waiting
-        Failed,    // the platform could not complete it; `code` says why
+        Failed,    // the platform could not complete it; `systemError` says why
     };
     Kind kind = Kind::Reply;
     uint16_t seq = 0;
