@@ -17,12 +17,6 @@ namespace {
 constexpr size_t bufferSize = 65536 + 512;
 constexpr int foreignPerCollect = 64; // then let the event loop breathe
 
-struct Received {
-    std::span<const uint8_t> bytes;
-    WallTime at;
-    int hops = -1;
-};
-
 void enable(int fd, int level, int option)
 {
     const int on = 1;
