@@ -76,6 +76,7 @@ frmPing::frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWid
     connect(Command1, &QPushButton::clicked, this, &frmPing::Command1_Click);
     connect(&Ping1, &EchoEngine::requestSent, this, &frmPing::Ping1_RequestSent);
     connect(&Ping1, &EchoEngine::replyReceived, this, &frmPing::Ping1_Reply);
+    connect(&Ping1, &EchoEngine::requestLost, this, &frmPing::Ping1_Lost);
 
     Form_Load();
 }
@@ -227,6 +228,24 @@ void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
 {
     recvCount_ += 1;
     showText(RecvLabel, countText(recvCount_));
+    handleSample(seq, roundToInt16(time));
+    showText(cping, msText(time));
+    tekenLag();
+}
+
+// A request the engine gave up on counts like a reply that took the loss
+// marker's time, so a silent host shows red bars and its loss as it happens,
+// not only when it answers again.
+void frmPing::Ping1_Lost(qint16 seq)
+{
+    handleSample(seq, lag_.lagLimit);
+    tekenLag();
+}
+
+// What a reply and a loss have in common: the total loss, the gap since the
+// last one, the sample itself and the window statistics.
+void frmPing::handleSample(qint16 seq, int16_t sample)
+{
     Ping1.setRestartSequence(roundToInt16(Ping1.lastSequenceSent()) > 1000);
 
     const double sent = readNumber(SendLabel->text());
@@ -236,14 +255,12 @@ void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
     }
 
     pushLag(lag_.lagLimit, missedReplies(seq, lastSeq_, lag_.lagCount));
-    pushLag(roundToInt16(time));
+    pushLag(sample);
     lastSeq_ = seq;
 
     const WindowStats stats = windowStats(history_, lag_.lagCount);
     showText(avping, msText(stats.average));
-    showText(cping, msText(time));
     showText(wndLoss, percentText(stats.lossPercent));
-    tekenLag();
 }
 
 void frmPing::pushLag(int16_t value, int times)

@@ -45,6 +45,8 @@ class frmPing : public QWidget {
     void HostName_KeyPress(qint16 &KeyAscii);
     void Ping1_RequestSent();
     void Ping1_Reply(qint16 seq, int value, qint32 time);
+    void Ping1_Lost(qint16 seq);
+    void handleSample(qint16 seq, int16_t sample);
     void pushLag(int16_t value, int times = 1);
     void turnOnPersistentDrawing();
     void tekenLag();

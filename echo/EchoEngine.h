@@ -61,11 +61,16 @@ class EchoEngine : public QObject {
   signals:
     // Once per request made, also one the kernel refused to send.
     void requestSent();
+    // Why a request, or the whole run, failed, as soon as it is known.
     void requestFailed(int sequence, int reason, int detail);
-    // In the order of the requests: a reply that overtook an earlier request
-    // waits until that one is answered or timed out. `value` is the reply's
-    // TTL or hop limit.
+    // Every request is handed over once, in the order of the requests, by
+    // one of the next two: a reply that overtook an earlier request waits
+    // until that one is answered or given up. `value` is the reply's TTL or
+    // hop limit.
     void replyReceived(qint16 sequence, int value, qint32 roundTripMs);
+    // No reply came in time: its timeout passed, or later requests were
+    // answered and it waited longer than the path's round trips explain.
+    void requestLost(qint16 sequence);
     // The engine stopped sending on its own.
     void stoppedSending();
 };

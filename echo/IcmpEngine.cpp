@@ -46,7 +46,7 @@ IcmpEngine::IcmpEngine(EchoChannels channels, QObject *parent)
         if (channel)
             watch(*channel);
     connect(&sendTimer_, &DeadlineTimer::timeout, this, &IcmpEngine::sendDue);
-    connect(&timeoutTimer_, &DeadlineTimer::timeout, this, &IcmpEngine::expire);
+    connect(&resolveTimer_, &DeadlineTimer::timeout, this, &IcmpEngine::giveUpOverdue);
     connect(&lookups_, &BackgroundLookups::finished, this, &IcmpEngine::resolved);
 }
 
@@ -105,7 +105,7 @@ void IcmpEngine::setInterval(double ms)
 double IcmpEngine::payloadSize() const
 {
     // The limit of the family last pinged; before any, the larger one.
-    const icmp::Family family = lastFamily_.value_or(icmp::Family::V6);
+    const icmp::Family family = lastTarget_ ? lastTarget_->family : icmp::Family::V6;
     return std::min(payloadBytes_, double(icmp::maxPayload(family)));
 }
 
@@ -196,8 +196,12 @@ void IcmpEngine::aim(const IpAddress &target)
         giveUp(EchoFailure::NoSocket, target.family == icmp::Family::V4 ? 4 : 6);
         return;
     }
+    // The patience learnt on a path holds across Stop and Start: replies to
+    // the earlier run may still be on their way.
+    if (lastTarget_ != target)
+        patience_.reset();
     target_ = target;
-    lastFamily_ = target.family;
+    lastTarget_ = target;
     schedule_.start(MonotonicClock::now());
     armSendTimer();
 }
@@ -243,53 +247,67 @@ void IcmpEngine::sendOne(MonotonicTime now)
     // A request the system refused (no route, link down) was still a request
     // made and lost: the window counts it, and its gap shows as a loss.
     lastSent_ = seq;
+    request.place = order_.sent(seq);
     if (error != 0) {
+        order_.lost(request.place);
         schedule_.settled(now);
         emit requestSent();
         emit requestFailed(static_cast<qint16>(seq), int(EchoFailure::SendFailed), error);
+        handOver();
         return;
     }
-    request.place = order_.sent();
     request.deadline = now + wholeMs(timeoutMs_);
     const auto displaced = outstanding_.add(request);
-    armTimeoutTimer();
+    armResolveTimer();
     if (displaced) {
         order_.lost(displaced->place);
         emit requestFailed(static_cast<qint16>(displaced->seq), int(EchoFailure::Timeout), 0);
     }
     emit requestSent();
-    handOverReplies();
+    handOver();
 }
 
+// Everything waiting is read before any overtaken request is judged, so
+// that a reply held up in the socket by a busy moment here still counts.
 void IcmpEngine::collectFrom(EchoChannel &channel)
 {
     for (int i = 0; i < resultsPerWakeUp; ++i) {
         const auto result = channel.collect();
         if (!result)
-            return;
+            break;
         if (result->kind == EchoResult::Kind::Reply)
             answer(*result);
         else
             fail(*result);
     }
+    giveUpOverdue();
 }
 
 void IcmpEngine::answer(const EchoResult &reply)
 {
-    using namespace std::chrono;
     const auto request = outstanding_.takeAnswered(reply.seq, reply.payload);
-    if (!request)
-        return;
-    const nanoseconds took =
-        reply.receivedAt ? duration_cast<nanoseconds>(*reply.receivedAt - request->sentWall)
-                         : duration_cast<nanoseconds>(MonotonicClock::now() - request->sentAt);
-    const double ms = duration<double, std::milli>(took).count();
-    const auto roundTrip = static_cast<int32_t>(std::clamp(std::nearbyint(ms), 0.0, maxMs));
-    order_.answered(request->place,
-                    {.seq = request->seq, .hops = reply.hops, .roundTripMs = roundTrip});
-    settle();
-    armTimeoutTimer();
-    handOverReplies();
+    if (request) {
+        const auto took = roundTrip(*request, reply);
+        patience_.sample(took);
+        const double ms = std::chrono::duration<double, std::milli>(took).count();
+        order_.answered(request->place, reply.hops,
+                        static_cast<int32_t>(std::clamp(std::nearbyint(ms), 0.0, maxMs)));
+        outstanding_.overtaken(request->place);
+        settle();
+    } else if (const auto late = outstanding_.takeLate(reply.seq, reply.payload)) {
+        // Too late to count, but it tells how slow the path has become.
+        patience_.sample(roundTrip(*late, reply));
+        ++lateReplies_;
+    }
+}
+
+MonotonicClock::duration IcmpEngine::roundTrip(const PendingRequest &request,
+                                               const EchoResult &reply) const
+{
+    using std::chrono::duration_cast;
+    return reply.receivedAt
+               ? duration_cast<MonotonicClock::duration>(*reply.receivedAt - request.sentWall)
+               : MonotonicClock::now() - request.sentAt;
 }
 
 // A request that ended without a reply: an ICMP error, or the platform gave
@@ -301,7 +319,6 @@ void IcmpEngine::fail(const EchoResult &result)
         return;
     order_.lost(request->place);
     settle();
-    armTimeoutTimer();
     const auto seq = static_cast<qint16>(result.seq);
     switch (result.kind) {
     case EchoResult::Kind::IcmpError:
@@ -314,26 +331,38 @@ void IcmpEngine::fail(const EchoResult &result)
         emit requestFailed(seq, int(EchoFailure::SendFailed), result.systemError);
         break;
     }
-    handOverReplies();
 }
 
-void IcmpEngine::expire()
+// Requests past their timeout, and overtaken ones that have waited longer
+// than the path's round trips explain, are lost; then everything resolved
+// in order goes to the window.
+void IcmpEngine::giveUpOverdue()
 {
-    const auto expired = outstanding_.takeExpired(MonotonicClock::now());
-    if (!expired.empty())
+    const auto overdue = outstanding_.takeOverdue(MonotonicClock::now(), currentPatience());
+    if (!overdue.empty())
         settle();
-    armTimeoutTimer();
-    for (const PendingRequest &request : expired) {
+    armResolveTimer();
+    for (const PendingRequest &request : overdue) {
         order_.lost(request.place);
         emit requestFailed(static_cast<qint16>(request.seq), int(EchoFailure::Timeout), 0);
     }
-    handOverReplies();
+    handOver();
 }
 
-void IcmpEngine::handOverReplies()
+void IcmpEngine::handOver()
 {
-    while (const auto reply = order_.next())
-        emit replyReceived(static_cast<qint16>(reply->seq), reply->hops, reply->roundTripMs);
+    while (const auto outcome = order_.next()) {
+        const auto seq = static_cast<qint16>(outcome->seq);
+        if (outcome->answered)
+            emit replyReceived(seq, outcome->hops, outcome->roundTripMs);
+        else
+            emit requestLost(seq);
+    }
+}
+
+MonotonicClock::duration IcmpEngine::currentPatience() const
+{
+    return patience_.current(wholeMs(timeoutMs_));
 }
 
 void IcmpEngine::settle()
@@ -352,12 +381,12 @@ void IcmpEngine::armSendTimer()
     sendTimer_.start(*due);
 }
 
-void IcmpEngine::armTimeoutTimer()
+void IcmpEngine::armResolveTimer()
 {
-    const auto deadline = outstanding_.nextDeadline();
-    if (!deadline) {
-        timeoutTimer_.stop();
+    const auto due = outstanding_.nextDue(currentPatience());
+    if (!due) {
+        resolveTimer_.stop();
         return;
     }
-    timeoutTimer_.start(*deadline);
+    resolveTimer_.start(*due);
 }

@@ -5,6 +5,7 @@
 #include "EchoChannel.h"
 #include "EchoEngine.h"
 #include "Outstanding.h"
+#include "Patience.h"
 #include "ReplyOrder.h"
 #include "SendSchedule.h"
 #include "SequenceCounter.h"
@@ -38,6 +39,12 @@ class IcmpEngine : public EchoEngine {
     void setDontFragment(bool on) override;
     double lastSequenceSent() const override { return lastSent_; }
 
+    // Replies that came after their request was given up, and so were not
+    // handed over.
+    uint64_t lateReplies() const { return lateReplies_; }
+    // How long an overtaken request is waited for now.
+    MonotonicClock::duration currentPatience() const;
+
   private:
     void beginRun(unsigned run);
     void resolved(const std::string &name, const LookupResult &result);
@@ -49,19 +56,21 @@ class IcmpEngine : public EchoEngine {
     void sendOne(MonotonicTime now);
     void collectFrom(EchoChannel &channel);
     void answer(const EchoResult &reply);
+    MonotonicClock::duration roundTrip(const PendingRequest &request,
+                                       const EchoResult &reply) const;
     void fail(const EchoResult &result);
-    void expire();
-    void handOverReplies();
+    void giveUpOverdue();
+    void handOver();
     void settle();
     void armSendTimer();
-    void armTimeoutTimer();
+    void armResolveTimer();
     EchoChannel *channelFor(icmp::Family family);
     void watch(EchoChannel &channel);
 
     std::unique_ptr<EchoChannel> v4_;
     std::unique_ptr<EchoChannel> v6_;
     DeadlineTimer sendTimer_;
-    DeadlineTimer timeoutTimer_;
+    DeadlineTimer resolveTimer_; // the next timeout, or end of patience
     BackgroundLookups lookups_;
     std::optional<std::string> awaitedName_; // the name this run waits for
     unsigned run_ = 0; // tells results of an earlier switch-on from the current one
@@ -77,11 +86,13 @@ class IcmpEngine : public EchoEngine {
     double lastSent_ = 0;
 
     std::optional<IpAddress> target_;
-    std::optional<icmp::Family> lastFamily_;
+    std::optional<IpAddress> lastTarget_;
     SequenceCounter sequence_;
     uint64_t tokenKey_ = 0;
     uint64_t tokenCount_ = 0;
     Outstanding outstanding_;
+    Patience patience_;
+    uint64_t lateReplies_ = 0;
     ReplyOrder order_;
     SendSchedule schedule_;
 };

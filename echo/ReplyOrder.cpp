@@ -1,8 +1,8 @@
 #include "ReplyOrder.h"
 
-uint64_t ReplyOrder::sent()
+uint64_t ReplyOrder::sent(uint16_t seq)
 {
-    entries_.emplace_back();
+    entries_.push_back({.resolved = false, .outcome = {.seq = seq}});
     return first_ + entries_.size() - 1;
 }
 
@@ -11,31 +11,31 @@ ReplyOrder::Entry *ReplyOrder::find(uint64_t place)
     if (place < first_ || place - first_ >= entries_.size())
         return nullptr;
     Entry &entry = entries_[place - first_];
-    return entry.state == State::Waiting ? &entry : nullptr;
+    return entry.resolved ? nullptr : &entry;
 }
 
-void ReplyOrder::answered(uint64_t place, const Reply &reply)
+void ReplyOrder::answered(uint64_t place, int hops, int32_t roundTripMs)
 {
     if (Entry *entry = find(place)) {
-        entry->state = State::Answered;
-        entry->reply = reply;
+        entry->resolved = true;
+        entry->outcome.answered = true;
+        entry->outcome.hops = hops;
+        entry->outcome.roundTripMs = roundTripMs;
     }
 }
 
 void ReplyOrder::lost(uint64_t place)
 {
     if (Entry *entry = find(place))
-        entry->state = State::Lost;
+        entry->resolved = true;
 }
 
-std::optional<ReplyOrder::Reply> ReplyOrder::next()
+std::optional<ReplyOrder::Outcome> ReplyOrder::next()
 {
-    while (!entries_.empty() && entries_.front().state != State::Waiting) {
-        const Entry entry = entries_.front();
-        entries_.pop_front();
-        ++first_;
-        if (entry.state == State::Answered)
-            return entry.reply;
-    }
-    return std::nullopt;
+    if (entries_.empty() || !entries_.front().resolved)
+        return std::nullopt;
+    const Outcome outcome = entries_.front().outcome;
+    entries_.pop_front();
+    ++first_;
+    return outcome;
 }

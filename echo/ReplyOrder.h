@@ -4,37 +4,37 @@
 #include <deque>
 #include <optional>
 
-// Hands replies over in the order their requests went out. The window counts
-// every sequence number skipped since the last reply as lost, so a reply that
-// overtook an earlier request waits until that request is answered or given
-// up; on a link that keeps order nothing ever waits.
+// Hands every request over once, in the order the requests went out, as
+// answered or as lost. The window counts every sequence number skipped since
+// the last one it was handed as lost, so a reply that overtook an earlier
+// request waits until that request is answered or given up; on a link that
+// keeps order nothing ever waits.
 class ReplyOrder {
   public:
-    struct Reply {
+    struct Outcome {
         uint16_t seq = 0;
-        int hops = -1;
-        int32_t roundTripMs = 0;
+        bool answered = false;
+        int hops = -1;           // answered: TTL or hop limit, where known
+        int32_t roundTripMs = 0; // answered
     };
 
     // A request went out: its place in the order.
-    uint64_t sent();
+    uint64_t sent(uint16_t seq);
     // Each place is resolved once, by an answer or as lost; a place that is
     // no longer waiting is left alone.
-    void answered(uint64_t place, const Reply &reply);
+    void answered(uint64_t place, int hops, int32_t roundTripMs);
     void lost(uint64_t place);
 
-    // The oldest answered reply that no earlier request waits before; lost
-    // requests on the way are passed over, as the gap they leave tells them.
-    std::optional<Reply> next();
+    // The oldest resolved request that no earlier request waits before.
+    std::optional<Outcome> next();
 
     // Places still held back, waiting or behind one that waits.
     size_t held() const { return entries_.size(); }
 
   private:
-    enum class State : uint8_t { Waiting, Answered, Lost };
     struct Entry {
-        State state = State::Waiting;
-        Reply reply;
+        bool resolved = false;
+        Outcome outcome;
     };
     Entry *find(uint64_t place);
 

@@ -40,6 +40,7 @@ class ScriptedEngine : public EchoEngine {
             emit requestSent();
     }
     void reply(qint16 seq, qint32 ms) { emit replyReceived(seq, 64, ms); }
+    void lose(qint16 seq) { emit requestLost(seq); }
 
   private:
     static QString show(bool v) { return v ? "true" : "false"; }

@@ -48,25 +48,25 @@ size_t ip6Header(std::span<const uint8_t> b)
 
 // What differs between the families, in one place.
 struct Rules {
-    uint8_t echoRequest;
-    uint8_t echoReply;
-    std::array<uint8_t, 4> errors; // the error types that quote the offending packet
-    bool senderChecksums;          // ICMPv6's covers the addresses, so the kernel does it
+    Types types;
+    bool senderChecksums; // ICMPv6's covers the addresses, so the kernel does it
     size_t (*quotedIpHeader)(std::span<const uint8_t>);
 };
 
 constexpr Rules v4{
-    .echoRequest = ICMP_ECHO,
-    .echoReply = ICMP_ECHOREPLY,
-    .errors = {ICMP_DEST_UNREACH, ICMP_SOURCE_QUENCH, ICMP_TIME_EXCEEDED, ICMP_PARAMETERPROB},
+    .types = {.echoRequest = ICMP_ECHO,
+              .echoReply = ICMP_ECHOREPLY,
+              .errors = {ICMP_DEST_UNREACH, ICMP_SOURCE_QUENCH, ICMP_TIME_EXCEEDED,
+                         ICMP_PARAMETERPROB}},
     .senderChecksums = true,
     .quotedIpHeader = ip4Header,
 };
 
 constexpr Rules v6{
-    .echoRequest = ICMP6_ECHO_REQUEST,
-    .echoReply = ICMP6_ECHO_REPLY,
-    .errors = {ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED, ICMP6_PARAM_PROB},
+    .types = {.echoRequest = ICMP6_ECHO_REQUEST,
+              .echoReply = ICMP6_ECHO_REPLY,
+              .errors = {ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED,
+                         ICMP6_PARAM_PROB}},
     .senderChecksums = false,
     .quotedIpHeader = ip6Header,
 };
@@ -78,7 +78,7 @@ const Rules &rules(Family family)
 
 bool isError(Family family, uint8_t type)
 {
-    const auto &errors = rules(family).errors;
+    const auto &errors = types(family).errors;
     return std::find(errors.begin(), errors.end(), type) != errors.end();
 }
 
@@ -92,6 +92,11 @@ std::optional<EchoError> quotedEcho(Family family, std::span<const uint8_t> quot
 }
 
 } // namespace
+
+const Types &types(Family family)
+{
+    return rules(family).types;
+}
 
 uint16_t checksum(std::span<const uint8_t> bytes)
 {
@@ -110,7 +115,7 @@ std::vector<uint8_t> buildEchoRequest(Family family, uint16_t id, uint16_t seq,
                                       std::span<const uint8_t> payload)
 {
     std::vector<uint8_t> packet(headerSize + payload.size());
-    packet[0] = rules(family).echoRequest;
+    packet[0] = types(family).echoRequest;
     packet[4] = static_cast<uint8_t>(id >> 8);
     packet[5] = static_cast<uint8_t>(id);
     packet[6] = static_cast<uint8_t>(seq >> 8);
@@ -142,7 +147,7 @@ Message parse(Family family, std::span<const uint8_t> packet, Framing framing)
     if (framing.verifyChecksum && checksum(packet) != 0)
         return {};
     const uint8_t type = packet[0];
-    if (type == rules(family).echoReply) {
+    if (type == types(family).echoReply) {
         if (packet[1] != 0)
             return {};
         return EchoReply{read16(packet, 4), read16(packet, 6), packet.subspan(headerSize), ttl};
@@ -161,7 +166,7 @@ std::optional<EchoError> parseQuotedRequest(Family family, std::span<const uint8
 {
     if (quoted.size() < headerSize)
         return std::nullopt;
-    if (quoted[0] != rules(family).echoRequest || quoted[1] != 0)
+    if (quoted[0] != types(family).echoRequest || quoted[1] != 0)
         return std::nullopt;
     return EchoError{read16(quoted, 4), read16(quoted, 6), 0, 0};
 }

@@ -2,6 +2,7 @@
 
 #include "IcmpFamily.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,6 +13,14 @@
 // ICMP echo messages for both address families, as pure functions of bytes,
 // for platforms whose sockets send and receive whole ICMP messages.
 namespace icmp {
+
+// The message types read and written here, per family.
+struct Types {
+    uint8_t echoRequest;
+    uint8_t echoReply;
+    std::array<uint8_t, 4> errors; // the error types that quote the offending packet
+};
+const Types &types(Family family);
 
 // The RFC 1071 internet checksum.
 uint16_t checksum(std::span<const uint8_t> bytes);

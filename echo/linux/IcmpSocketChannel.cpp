@@ -1,5 +1,7 @@
 #include "IcmpSocketChannel.h"
 
+#include "EchoFilter.h"
+
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
@@ -46,24 +48,36 @@ uint16_t portOf(const sockaddr_storage &storage)
                                         : reinterpret_cast<const sockaddr_in6 &>(storage).sin6_port;
 }
 
-// Raw sockets pass on only the ICMP types we read.
-void filter4(int fd)
+// Raw sockets pass on only the ICMP types we read, before the socket
+// filter looks closer; 0 or an errno value.
+int filterTypes4(int fd)
 {
+    const icmp::Types &types = icmp::types(icmp::Family::V4);
+    uint32_t pass = 1u << types.echoReply;
+    for (uint8_t error : types.errors)
+        pass |= 1u << error;
     icmp_filter filter{};
-    filter.data =
-        ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_SOURCE_QUENCH) |
-          (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
-    setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    filter.data = ~pass;
+    return setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0 ? 0 : errno;
 }
 
-void filter6(int fd)
+int filterTypes6(int fd)
 {
+    const icmp::Types &types = icmp::types(icmp::Family::V6);
     icmp6_filter filter;
     ICMP6_FILTER_SETBLOCKALL(&filter);
-    for (int type : {ICMP6_ECHO_REPLY, ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED,
-                     ICMP6_PARAM_PROB})
-        ICMP6_FILTER_SETPASS(type, &filter);
-    setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+    ICMP6_FILTER_SETPASS(types.echoReply, &filter);
+    for (uint8_t error : types.errors)
+        ICMP6_FILTER_SETPASS(error, &filter);
+    return setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) == 0 ? 0 : errno;
+}
+
+// Only our own replies and errors get past; 0 or an errno value.
+int attachEchoFilter(int fd, icmp::Family family, uint16_t identifier)
+{
+    std::vector<sock_filter> code = echoFilter(family, identifier);
+    const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0 ? 0 : errno;
 }
 
 void dontFragment4(int fd, bool on)
@@ -91,7 +105,7 @@ struct SocketFamily {
     int receiveErrors; // datagram sockets queue ICMP errors; also the message type
     uint8_t errorOrigin;
     icmp::Framing rawFraming; // raw IPv4 sockets pass the IP header and an unchecked checksum
-    void (*filterRaw)(int fd);
+    int (*filterTypes)(int fd);
     void (*dontFragment)(int fd, bool on);
     socklen_t (*toSockaddr)(const IpAddress &, sockaddr_storage &);
 };
@@ -108,7 +122,7 @@ constexpr SocketFamily v4{
     .receiveErrors = IP_RECVERR,
     .errorOrigin = SO_EE_ORIGIN_ICMP,
     .rawFraming = {.ipHeader = true, .verifyChecksum = true},
-    .filterRaw = filter4,
+    .filterTypes = filterTypes4,
     .dontFragment = dontFragment4,
     .toSockaddr = toSockaddr4,
 };
@@ -123,7 +137,7 @@ constexpr SocketFamily v6{
     .receiveErrors = IPV6_RECVERR,
     .errorOrigin = SO_EE_ORIGIN_ICMP6,
     .rawFraming = {}, // the kernel checks the ICMPv6 checksum itself
-    .filterRaw = filter6,
+    .filterTypes = filterTypes6,
     .dontFragment = dontFragment6,
     .toSockaddr = toSockaddr6,
 };
@@ -161,17 +175,27 @@ std::unique_ptr<IcmpSocketChannel> IcmpSocketChannel::open(icmp::Family family, 
         error = errno;
         return nullptr;
     }
-    // The kernel's receive time and the hop count with every packet.
+    // The kernel's receive time, the hop count and the queue's drop count
+    // with every packet.
     enable(fd, SOL_SOCKET, SO_TIMESTAMPNS);
     enable(fd, rules.level, rules.receiveHops);
+    enable(fd, SOL_SOCKET, SO_RXQ_OVFL);
     uint16_t identifier = 0;
     if (kind == SocketKind::Datagram) {
         enable(fd, rules.level, rules.receiveErrors);
         identifier = bindDatagram(fd, rules);
     } else {
-        rules.filterRaw(fd);
         std::random_device random;
         identifier = static_cast<uint16_t>(random());
+        // Without its filters a raw socket could lose our replies among
+        // everyone else's: no channel rather than a miscounting one.
+        error = rules.filterTypes(fd);
+        if (error == 0)
+            error = attachEchoFilter(fd, rules.family, identifier);
+        if (error != 0) {
+            close(fd);
+            return nullptr;
+        }
     }
     error = 0;
     return std::unique_ptr<IcmpSocketChannel>(new IcmpSocketChannel(fd, rules, kind, identifier));
@@ -250,6 +274,9 @@ bool IcmpSocketChannel::receive(std::optional<EchoResult> &result)
         } else if (c->cmsg_level == family_.level && c->cmsg_type == family_.hopsMessage &&
                    c->cmsg_len >= CMSG_LEN(sizeof(int))) {
             std::memcpy(&hops, CMSG_DATA(c), sizeof hops);
+        } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL &&
+                   c->cmsg_len >= CMSG_LEN(sizeof(uint32_t))) {
+            std::memcpy(&drops_, CMSG_DATA(c), sizeof drops_);
         }
     }
     const bool raw = kind_ == SocketKind::Raw;

@@ -28,9 +28,9 @@ class IcmpSocketChannel : public EchoChannel {
     ReadyHandle readyHandle() const override { return fd_; }
     std::optional<EchoResult> collect() override;
 
-    SocketKind kind() const { return kind_; }
-    // The echo identifier replies to this socket carry.
-    uint16_t identifier() const { return identifier_; }
+    // Packets the kernel dropped because the socket's queue was full, as of
+    // the last packet read.
+    uint32_t kernelDrops() const { return drops_; }
 
   private:
     IcmpSocketChannel(int fd, const SocketFamily &family, SocketKind kind, uint16_t identifier);
@@ -44,4 +44,5 @@ class IcmpSocketChannel : public EchoChannel {
     uint16_t identifier_;
     std::optional<bool> dontFragment_; // as last set on the socket
     std::vector<uint8_t> buffer_;
+    uint32_t drops_ = 0;
 };

@@ -196,6 +196,43 @@ class TestReplyStats : public QObject {
         }
     }
 
+    // A request given up counts like a reply of the loss marker's time: the
+    // received count and the current ping stay, a gap before it still fills,
+    // and a reply after it opens no gap of its own.
+    void lossesShowAsTheyHappen()
+    {
+        WindowProbe p("h");
+        p.engine.sent();
+        p.engine.reply(1, 20);
+        p.engine.sent(3);
+        p.engine.lastSent = 1001;
+        p.takeWrites();
+        p.engine.lose(2);
+        QCOMPARE(p.takeWrites(), QStringList{"restart=true"});
+        QCOMPARE(labels(p), (QStringList{" 4", " 1", "75 %", "20 ms", "20 ms", "50 %"}));
+        QCOMPARE(slot(p, 376), 1000);
+        QCOMPARE(p.window->lastSeq(), 2.0);
+        QCOMPARE(p.window->drawing().pixel(384, 64), qRgb(0xC0, 0, 0));
+
+        p.engine.lose(4); // 3 was skipped: one more loss for it
+        QCOMPARE(slot(p, 374), 1000);
+        QCOMPARE(slot(p, 375), 1000);
+        QCOMPARE(slot(p, 376), 1000);
+        QCOMPARE(p.text("wndLoss"), "75 %");
+        p.engine.sent();
+        p.engine.reply(5, 30);
+        QCOMPARE(labels(p), (QStringList{" 5", " 2", "60 %", "25 ms", "30 ms", "60 %"}));
+        QCOMPARE(slot(p, 372), 20);
+
+        // A host that never answers reads 100 % from its second loss on.
+        WindowProbe silent("h");
+        for (qint16 seq = 1; seq <= 3; ++seq) {
+            silent.engine.sent();
+            silent.engine.lose(seq);
+        }
+        QCOMPARE(labels(silent), (QStringList{" 3", "0", "100 %", "0 ms", "", "100 %"}));
+    }
+
     void eachReplyScrollsTheGraph()
     {
         WindowProbe p("h");

@@ -13,10 +13,14 @@
 
 // Foreign ICMP on this namespace's loopback, as fast as it goes up to a
 // rate, for a bounded time: other programs' echo replies and requests, errors
-// quoting their requests, unknown types and truncated messages.
+// quoting their requests, unknown types and truncated messages. Without
+// requests, a scripted responder under a heavy flood still hears ours.
 class IcmpFlood {
   public:
-    IcmpFlood(icmp::Family family, int packetsPerSecond, std::chrono::seconds longest)
+    enum class Requests { Included, LeftOut };
+    IcmpFlood(icmp::Family family, int packetsPerSecond, std::chrono::seconds longest,
+              Requests requests = Requests::Included)
+        : withRequests_(requests == Requests::Included)
     {
         const bool v4 = family == icmp::Family::V4;
         fd_ = socket(v4 ? AF_INET : AF_INET6, SOCK_RAW | SOCK_CLOEXEC,
@@ -71,6 +75,8 @@ class IcmpFlood {
                 message[0] = reply;
                 break;
             case 1:
+                if (!withRequests_)
+                    continue;
                 message = icmp::buildEchoRequest(icmp::Family::V4, foreignId, seq, payload);
                 message[0] = request;
                 break;
@@ -107,6 +113,7 @@ class IcmpFlood {
         }
     }
 
+    bool withRequests_;
     int fd_ = -1;
     std::atomic<bool> stop_{false};
     std::atomic<long> sent_{0};

@@ -1,5 +1,6 @@
 #include "IcmpResponder.h"
 
+#include <linux/icmp.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -112,7 +113,12 @@ IcmpResponder::IcmpResponder(icmp::Family family, Script script)
         return;
     const int on = 1;
     setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-    if (!v4) {
+    // Echo requests only.
+    if (v4) {
+        icmp_filter filter{};
+        filter.data = ~(1u << ICMP_ECHO);
+        setsockopt(fd_, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    } else {
         icmp6_filter filter;
         ICMP6_FILTER_SETBLOCKALL(&filter);
         ICMP6_FILTER_SETPASS(ICMP6_ECHO_REQUEST, &filter);

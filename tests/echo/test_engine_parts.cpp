@@ -1,6 +1,7 @@
 #include "EchoData.h"
 #include "IpAddress.h"
 #include "Outstanding.h"
+#include "Patience.h"
 #include "ReplyOrder.h"
 #include "SendSchedule.h"
 #include "SequenceCounter.h"
@@ -18,7 +19,11 @@ MonotonicTime at(std::chrono::nanoseconds sinceOrigin)
 
 PendingRequest request(uint16_t seq, int64_t deadlineMs, size_t size = 16)
 {
-    return {.seq = seq, .token = 1000u + seq, .payloadSize = size, .deadline = at(deadlineMs * ms)};
+    return {.seq = seq,
+            .place = seq,
+            .token = 1000u + seq,
+            .payloadSize = size,
+            .deadline = at(deadlineMs * ms)};
 }
 } // namespace
 
@@ -56,70 +61,149 @@ class TestEngineParts : public QObject {
         QVERIFY(table.takeAnswered(r.seq, icmp::payloadFor(r.token, r.payloadSize)));
     }
 
-    void expiryTakesOverdueRequestsOldestFirst()
+    void overdueRequestsAreGivenUpOldestFirst()
     {
         Outstanding table;
         for (uint16_t seq : {5, 3, 9, 4})
             table.add(request(seq, int64_t{seq} * 10));
-        QCOMPARE(*table.nextDeadline(), at(30 * ms));
-        const auto expired = table.takeExpired(at(50 * ms));
-        QCOMPARE(expired.size(), size_t(3));
-        QCOMPARE(expired[0].seq, 3);
-        QCOMPARE(expired[2].seq, 5);
-        QCOMPARE(*table.nextDeadline(), at(90 * ms));
+        const auto patience = 1000 * ms; // longer than any deadline here
+        QCOMPARE(*table.nextDue(patience), at(30 * ms));
+        const auto overdue = table.takeOverdue(at(50 * ms), patience);
+        QCOMPARE(overdue.size(), size_t(3));
+        QCOMPARE(overdue[0].seq, 3);
+        QCOMPARE(overdue[2].seq, 5);
+        QCOMPARE(*table.nextDue(patience), at(90 * ms));
         QVERIFY(table.take(9));
-        QVERIFY(!table.nextDeadline());
+        QVERIFY(!table.nextDue(patience));
     }
 
-    void aReusedSequenceDisplacesTheOldRequest()
+    // Once a later request is answered, an earlier one waits only as long as
+    // the patience; those sent after the answered one keep their deadline.
+    void overtakenRequestsWaitOnlyThePatience()
     {
         Outstanding table;
-        QVERIFY(!table.add(request(1, 10)));
-        const auto displaced = table.add(request(1, 20));
-        QVERIFY(displaced);
-        QCOMPARE(displaced->deadline, at(10 * ms));
-        QCOMPARE(table.size(), size_t(1));
+        for (uint16_t seq = 1; seq <= 4; ++seq) {
+            PendingRequest r = request(seq, 2000 + seq * 100);
+            r.place = seq;
+            r.sentAt = at(seq * 100 * ms);
+            table.add(r);
+        }
+        const auto patience = 250 * ms;
+        QCOMPARE(*table.nextDue(patience), at(2100 * ms));
+        table.overtaken(3);
+        table.overtaken(2); // an older answer moves nothing back
+        QCOMPARE(*table.nextDue(patience), at(350 * ms));
+        QVERIFY(table.takeOverdue(at(349 * ms), patience).empty());
+        auto lost = table.takeOverdue(at(450 * ms), patience);
+        QCOMPARE(lost.size(), size_t(2));
+        QCOMPARE(lost[0].seq, 1);
+        QCOMPARE(lost[1].seq, 2);
+        QCOMPARE(*table.nextDue(patience), at(2300 * ms)); // 3 and 4 are not overtaken
     }
 
-    void repliesLeaveInRequestOrder()
+    // A reply after the verdict is recognised once, with the data it must
+    // echo; the table of given-up requests stays bounded.
+    void lateRepliesAreRecognisedOnce()
+    {
+        Outstanding table;
+        const PendingRequest r = request(7, 10);
+        table.add(r);
+        QCOMPARE(table.takeOverdue(at(10 * ms), 1000 * ms).size(), size_t(1));
+        const auto payload = icmp::payloadFor(r.token, r.payloadSize);
+        QVERIFY(!table.takeAnswered(r.seq, payload));
+        QVERIFY(!table.takeLate(r.seq, icmp::payloadFor(r.token + 1, r.payloadSize)));
+        QVERIFY(table.takeLate(r.seq, payload));
+        QVERIFY(!table.takeLate(r.seq, payload));
+
+        // A displaced request is given up too.
+        table.add(request(8, 10));
+        table.add(request(8, 20));
+        QVERIFY(table.takeLate(8, icmp::payloadFor(1008, 16)));
+
+        for (int i = 0; i <= int(Outstanding::givenUpKept); ++i) {
+            table.add(request(uint16_t(i), 0));
+            table.takeOverdue(at(20 * ms), 1000 * ms);
+        }
+        QVERIFY(!table.takeLate(0, icmp::payloadFor(1000, 16)));
+        QVERIFY(table.takeLate(1, icmp::payloadFor(1001, 16)));
+    }
+
+    void patienceFollowsThePath()
+    {
+        const auto timeout = 2000 * ms;
+        Patience clean;
+        QCOMPARE(clean.current(timeout), timeout); // nothing known
+        clean.sample(20 * ms);
+        QCOMPARE(clean.current(timeout), 160 * ms); // generous while little is known
+        for (size_t i = 2; i < Patience::learnAfter; ++i)
+            clean.sample(ms / 20);
+        QCOMPARE(clean.current(timeout), 160 * ms);
+        clean.sample(ms / 20); // enough known: 1.5 times 20 ms is below the floor
+        QCOMPARE(clean.current(timeout), Patience::floor);
+
+        // Under jitter it covers the slowest recent round trip with room to
+        // spare; one very slow reply widens it at once.
+        Patience jittery;
+        auto slowest = 0 * ms;
+        for (int i = 0; i < 200; ++i) {
+            const auto roundTrip = (50 + (i * 37) % 301) * ms;
+            jittery.sample(roundTrip);
+            if (i >= 200 - int(Patience::recentCount))
+                slowest = std::max(slowest, roundTrip);
+        }
+        QVERIFY(jittery.current(timeout) >= slowest * 3 / 2);
+        QVERIFY(jittery.current(timeout) < timeout);
+        jittery.sample(5000 * ms);
+        QCOMPARE(jittery.current(timeout), timeout);
+
+        // 64 steady round trips later the slow one is forgotten.
+        for (size_t i = 0; i < Patience::recentCount * 2; ++i)
+            jittery.sample(20 * ms);
+        QCOMPARE(jittery.current(timeout), Patience::floor);
+        jittery.reset();
+        QCOMPARE(jittery.current(timeout), timeout);
+    }
+
+    // Every request leaves once, in request order, answered or lost.
+    void requestsLeaveInRequestOrder()
     {
         ReplyOrder order;
-        QList<int> handedOver;
+        QStringList handedOver;
         const auto drain = [&] {
-            while (const auto reply = order.next())
-                handedOver << reply->seq;
+            while (const auto outcome = order.next())
+                handedOver << QString::number(outcome->seq) + (outcome->answered ? "" : "x");
         };
-        auto answer = [&](uint64_t place, uint16_t seq) {
-            order.answered(place, {.seq = seq, .hops = 64, .roundTripMs = 1});
+        auto answer = [&](uint64_t place) {
+            order.answered(place, 64, 1);
             drain();
         };
-        const uint64_t first = order.sent();
-        answer(first, 1);
-        QCOMPARE(handedOver, QList<int>{1}); // in order: no wait at all
+        const uint64_t first = order.sent(1);
+        answer(first);
+        QCOMPARE(handedOver, QStringList{"1"}); // in order: no wait at all
 
         // 3 and 4 overtake 2, which is then lost: they wait for its verdict.
-        const uint64_t two = order.sent();
-        const uint64_t three = order.sent();
-        const uint64_t four = order.sent();
-        answer(four, 4);
-        answer(three, 3);
-        QCOMPARE(handedOver, QList<int>{1});
+        const uint64_t two = order.sent(2);
+        const uint64_t three = order.sent(3);
+        const uint64_t four = order.sent(4);
+        answer(four);
+        answer(three);
+        QCOMPARE(handedOver, QStringList{"1"});
         QCOMPARE(order.held(), size_t(3));
         order.lost(two);
         drain();
-        QCOMPARE(handedOver, (QList<int>{1, 3, 4}));
+        QCOMPARE(handedOver, (QStringList{"1", "2x", "3", "4"}));
 
         // Across a restart of the numbering: a late answer to 1005 still
-        // comes before the 1 sent after it, and its duplicate and an answer
-        // after the verdict are ignored.
-        const uint64_t old = order.sent();
-        const uint64_t renumbered = order.sent();
-        answer(renumbered, 1);
-        answer(old, 1005);
-        answer(old, 1005);
+        // comes before the 1 sent after it; an answer after its verdict, a
+        // second verdict and a place long gone are ignored.
+        const uint64_t old = order.sent(1005);
+        const uint64_t renumbered = order.sent(1);
+        answer(renumbered);
+        answer(old);
+        answer(old);
         order.lost(old);
-        answer(first, 1);
-        QCOMPARE(handedOver, (QList<int>{1, 3, 4, 1005, 1}));
+        answer(first);
+        QCOMPARE(handedOver, (QStringList{"1", "2x", "3", "4", "1005", "1"}));
         QCOMPARE(order.held(), size_t(0));
     }
 

@@ -1,7 +1,11 @@
 #include "EchoData.h"
+#include "EchoFilter.h"
 #include "IcmpPacket.h"
 
 #include <QTest>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <array>
 
@@ -38,6 +42,44 @@ std::vector<uint8_t> replyTo(std::vector<uint8_t> request, Family family)
 }
 
 const Framing raw4{.ipHeader = true, .verifyChecksum = true};
+
+void setChecksum(std::vector<uint8_t> &message)
+{
+    message[2] = message[3] = 0;
+    const uint16_t sum = checksum(message);
+    message[2] = uint8_t(sum >> 8);
+    message[3] = uint8_t(sum);
+}
+
+// The same IPv4 header with four bytes of options.
+std::vector<uint8_t> withOptions(std::vector<uint8_t> header)
+{
+    header[0] = 0x46;
+    header.insert(header.begin() + 20, 4, 1);
+    const size_t total = size_t(header[2] << 8 | header[3]) + 4;
+    header[2] = uint8_t(total >> 8);
+    header[3] = uint8_t(total);
+    return header;
+}
+
+// Whether the kernel, running the filter, lets `packet` through: sent over
+// a pair of local datagram sockets, the receiving one filtered.
+bool passes(const std::vector<sock_filter> &filter, const std::vector<uint8_t> &packet)
+{
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_DGRAM, 0, pair) != 0)
+        qFatal("no socket pair");
+    const sock_fprog program{static_cast<unsigned short>(filter.size()),
+                             const_cast<sock_filter *>(filter.data())};
+    if (setsockopt(pair[1], SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0)
+        qFatal("the kernel refused the filter");
+    send(pair[0], packet.data(), packet.size(), 0);
+    uint8_t buffer[2048];
+    const bool received = recv(pair[1], buffer, sizeof buffer, MSG_DONTWAIT) >= 0;
+    close(pair[0]);
+    close(pair[1]);
+    return received;
+}
 const Framing bare{};
 } // namespace
 
@@ -191,6 +233,90 @@ class TestIcmpPacket : public QObject {
         QCOMPARE(std::get<EchoError>(m6).code, 4);
         error6[8 + 6] = 17; // the quoted packet is not ICMPv6
         QVERIFY(std::holds_alternative<std::monostate>(parse(Family::V6, error6, bare)));
+    }
+
+    // The raw sockets' filter agrees with the parser on what is ours: our
+    // echo replies and the errors quoting our requests, IP options or not.
+    void theSocketFilterPassesWhatTheParserCallsOurs()
+    {
+        constexpr uint16_t ours = 0x4C41, theirs = 0x4C42;
+        const auto payload = payloadFor(7, 24);
+        struct Case {
+            const char *what;
+            Family family;
+            std::vector<uint8_t> packet;
+        };
+        std::vector<Case> cases;
+
+        const auto reply4 = [&](uint16_t id, uint8_t type = 0) {
+            auto m = buildEchoRequest(Family::V4, id, 3, payload);
+            m[0] = type;
+            setChecksum(m);
+            return m;
+        };
+        const auto error4 = [&](uint8_t type, std::vector<uint8_t> quotedHeader,
+                                std::vector<uint8_t> quotedMessage) {
+            std::vector<uint8_t> m{type, 1, 0, 0, 0, 0, 0, 0};
+            m = concat(concat(m, quotedHeader), quotedMessage);
+            setChecksum(m);
+            return m;
+        };
+        const auto request4 = [&](uint16_t id) {
+            const auto r = buildEchoRequest(Family::V4, id, 3, payload);
+            return std::vector(r.begin(), r.begin() + 8);
+        };
+        const auto ip4 = [&](const std::vector<uint8_t> &m) {
+            return concat(ip4Header(m.size()), m);
+        };
+        cases.push_back({"reply", Family::V4, ip4(reply4(ours))});
+        cases.push_back({"foreign reply", Family::V4, ip4(reply4(theirs))});
+        cases.push_back({"request", Family::V4, ip4(reply4(ours, 8))});
+        cases.push_back({"unknown type", Family::V4, ip4(reply4(ours, 42))});
+        cases.push_back({"reply after IP options", Family::V4,
+                         concat(withOptions(ip4Header(reply4(ours).size())), reply4(ours))});
+        cases.push_back({"truncated", Family::V4, ip4({0, 0, 0, 0, 0x4C, 0x41})});
+        for (uint8_t type : types(Family::V4).errors)
+            cases.push_back({"error", Family::V4, ip4(error4(type, ip4Header(8), request4(ours)))});
+        cases.push_back({"error, quote with IP options", Family::V4,
+                         ip4(error4(3, withOptions(ip4Header(8)), request4(ours)))});
+        cases.push_back({"error quoting a foreign request", Family::V4,
+                         ip4(error4(11, ip4Header(8), request4(theirs)))});
+        cases.push_back(
+            {"error quoting a reply", Family::V4, ip4(error4(3, ip4Header(8), reply4(ours)))});
+        cases.push_back({"redirect", Family::V4, ip4(error4(5, ip4Header(8), request4(ours)))});
+
+        const auto message6 = [&](uint16_t id, uint8_t type) {
+            auto m = buildEchoRequest(Family::V6, id, 3, payload);
+            m[0] = type;
+            return m;
+        };
+        const auto error6 = [&](uint8_t type, uint16_t id, uint8_t next = 58) {
+            std::vector<uint8_t> ip6(40, 0);
+            ip6[0] = 0x60;
+            ip6[6] = next;
+            return concat(concat({type, 0, 0, 0, 0, 0, 0, 0}, ip6), message6(id, 128));
+        };
+        cases.push_back({"reply", Family::V6, message6(ours, 129)});
+        cases.push_back({"foreign reply", Family::V6, message6(theirs, 129)});
+        cases.push_back({"request", Family::V6, message6(ours, 128)});
+        for (uint8_t type : types(Family::V6).errors)
+            cases.push_back({"error", Family::V6, error6(type, ours)});
+        cases.push_back({"error quoting a foreign request", Family::V6, error6(1, theirs)});
+        cases.push_back({"error quoting UDP", Family::V6, error6(1, ours, 17)});
+        cases.push_back({"truncated", Family::V6, {129, 0, 0, 0, 0x4C}});
+
+        for (const Case &c : cases) {
+            const Message m = parse(c.family, c.packet, c.family == Family::V4 ? raw4 : bare);
+            bool parsedOurs = false;
+            if (const auto *reply = std::get_if<EchoReply>(&m))
+                parsedOurs = reply->id == ours;
+            if (const auto *error = std::get_if<EchoError>(&m))
+                parsedOurs = error->id == ours;
+            const bool v4 = c.family == Family::V4;
+            QVERIFY2(passes(echoFilter(c.family, ours), c.packet) == parsedOurs,
+                     qPrintable(QString("%1 (%2)").arg(c.what, v4 ? "IPv4" : "IPv6")));
+        }
+        QVERIFY(passes(echoFilter(Family::V4, ours), cases[0].packet)); // not all dropped
     }
 
     void quotedRequestsFromTheErrorQueue()
