@@ -21,7 +21,7 @@ test)
         desktop-file-utils appstream man-db dpkg-dev)
     ;;
 windows)
-    packages+=(g++-mingw-w64-x86-64-posix wine wine64)
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nsis zip xdotool imagemagick x11-apps)
     recommends=() # Wine with the libraries it recommends, as it is tested
     ;;
 esac

@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Cross-builds the echo engine's Windows channel with mingw-w64 and runs its
-# console test under Wine, inside a network namespace of its own, against
-# that namespace's 127.0.0.1 (and ::1 where Wine has ICMPv6 echo): replies
-# from the kernel, replies a scripted responder holds for a known time, and
-# timeouts when nothing answers. Nothing leaves the namespace. Also compiles
-# the rest of the program for Windows against Qt's headers (Debian has no
-# Qt for Windows to link with). Needs root; installs mingw-w64 and Wine from
-# Debian when they are missing. Ends with "N passed, M failed".
+# Lagoscope for Windows, under Wine, inside a network namespace of its own:
+# nothing leaves it. Cross-builds with mingw-w64 the echo engine's Windows
+# channel and its console test, and the whole program against a Qt built
+# from Debian's source (scripts/package-windows.sh, which also makes the zip
+# and the installer). Then, under Wine on an Xvfb display:
+# - the channel's console test against the namespace's 127.0.0.1 (and ::1
+#   where Wine has ICMPv6 echo): replies from the kernel, replies a
+#   scripted responder holds for a known time, and timeouts;
+# - the program's own tests of the window, host box, statistics, history,
+#   graph and number texts;
+# - the real program: its window at its size, pinging 127.0.0.1, the graph,
+#   Stop and closing;
+# - the installer: a silent install, the installed program run, a silent
+#   uninstall that leaves nothing behind.
+# Needs root; installs what is missing from Debian. Ends with
+# "N passed, M failed".
 set -u
 cd "$(dirname "$0")/.."
 exe=build-windows/tests/windows/test_icmp_api_channel.exe
@@ -20,12 +28,18 @@ if [ "${1:-}" != --inside ]; then
     set -e
     scripts/deps.sh windows
     scripts/build.sh windows-engine
+    scripts/package-windows.sh
     # The answering host is a Linux program; it shares the g++ build.
     cmake --preset ci -G Ninja >/dev/null
     cmake --build --preset ci --target answering_host
     WINEPREFIX=$(mktemp -d)
-    export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    trap 'rm -rf "$WINEPREFIX"' EXIT
+    # No menu entries on this machine for what the installer adds.
+    export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    DISPLAY=:$((100 + RANDOM % 100))
+    export DISPLAY
+    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    trap 'kill "$xvfb"; rm -rf "$WINEPREFIX"' EXIT
     # Wine's first start sets up its prefix; it must end before the test, so
     # that every Wine process of the test (the ICMP work happens in one of
     # them) starts inside the namespace.
@@ -96,19 +110,84 @@ mode silent
 kernel_echo 1
 mode v6
 
-# The Qt side for Windows (the window, the graph and the engine's ties to the
-# event loop), with the same warnings as errors.
-compile_for_windows() {
-    local qt source
-    qt=$(qmake6 -query QT_INSTALL_HEADERS)
-    for source in app/*.cpp lag/*.cpp echo/*.cpp echo/windows/*.cpp; do
-        x86_64-w64-mingw32-g++-posix -std=c++20 -fsyntax-only -Wall -Wextra -Wpedantic -Werror \
-            -D_WIN32_WINNT=0x0A00 -DNOMINMAX -isystem "$qt" -isystem "$qt/QtCore" \
-            -isystem "$qt/QtGui" -isystem "$qt/QtWidgets" -Iapp -Ilag -Iecho -Iecho/windows \
-            "$source" || return 1
-    done
+# The program's own tests, with the DLLs and plugins the package holds.
+package=build-windows-app/package/Lagoscope
+tests=build-windows-app/tests
+cp -r "$package"/*.dll "$package/platforms" "$package/styles" "$tests/"
+qt_test() { # name [environment...]: one test program, its result file read
+    local name=$1 result
+    shift
+    result=$(mktemp)
+    # QTest's own output would vanish into Wine's pipe: it writes a file.
+    env QT_QPA_PLATFORM=windows "$@" timeout 300 wine "$tests/$name.exe" -o "$result,txt" \
+        >/dev/null 2>&1
+    grep -E '^(FAIL|Totals)' "$result"
+    grep -q '^Totals: [0-9]* passed, 0 failed' "$result"
 }
-check "the program's Qt code compiles for Windows against Qt's headers" compile_for_windows
+cp "$HOME/.cache/lagoscope/qt6-windows/bin/Qt6Test.dll" "$tests/"
+for name in test_lag_history test_number_text test_lag_graph test_window test_reply_stats \
+    test_host_box test_engine_parts; do
+    check "$name.exe under Wine" "qt_test $name"
+done
+check "test_window.exe under Wine on a screen scaled to twice the size" \
+    "qt_test test_window QT_SCALE_FACTOR=2"
+
+# The real program, as a user starts it.
+echoes_now() { awk "$in_echos" /proc/net/snmp; }
+window_of() { timeout 30 xdotool search --sync --name '^Lagoscope for Windows' | head -1; }
+green_in_graph() { # window: the graph band holds green bars
+    xwd -id "$1" -silent | convert xwd:- -crop 376x41+9+64 txt:- | grep -qi '#00C000'
+}
+screenshot() { xwd -id "$1" -silent | convert xwd:- "build-windows-app/package/$2.png"; }
+rises() { local a; a=$(echoes_now); sleep 1; [ "$(echoes_now)" -gt "$a" ]; }
+still() { local a; a=$(echoes_now); sleep 1; [ "$(echoes_now)" -eq "$a" ]; }
+ended() { # pid: gone within 10 s
+    local _
+    for _ in $(seq 50); do
+        kill -0 "$1" 2>/dev/null || return 0
+        sleep 0.2
+    done
+    return 1
+}
+# run_program EXE NAME: starts it on 127.0.0.1, checks it pings, stops and
+# closes it; screenshots are named after NAME.
+run_program() {
+    local exe=$1 name=$2 program window
+    wine "$exe" 127.0.0.1 >/dev/null 2>&1 &
+    program=$!
+    window=$(window_of)
+    check "$name: the window appears at 397x109" \
+        "xwininfo -id '$window' | grep -q 'Width: 397' && xwininfo -id '$window' | grep -q 'Height: 109'"
+    sleep 3
+    check "$name: it pings 127.0.0.1 and the kernel answers" rises
+    check "$name: the graph shows green bars" "green_in_graph '$window'"
+    screenshot "$window" "$name-pinging"
+    xdotool key --window "$window" Return
+    sleep 0.5
+    check "$name: Enter in the host box stops the sending" still
+    screenshot "$window" "$name-stopped"
+    xdotool key --window "$window" alt+F4
+    check "$name: closing the window ends the program" "ended $program"
+}
+kernel_echo 1
+run_program "$package/lagoscope.exe" lagoscope
+
+# The installer, silently, for this user alone; then the uninstaller.
+setup=$(ls build-windows-app/package/lagoscope-*-windows-x64-setup.exe)
+user_dir=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData | head -1)
+installed=$user_dir/Local/Programs/Lagoscope
+shortcut="$user_dir/Roaming/Microsoft/Windows/Start Menu/Programs/Lagoscope.lnk"
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lagoscope'
+wine "$setup" /S >/dev/null 2>&1
+wineserver --wait
+check "the installer puts the program in the user's Programs folder" "[ -f '$installed/lagoscope.exe' ]"
+check "the installer adds a Start-menu shortcut" "[ -f '$shortcut' ]"
+check "the installer registers its uninstaller" "wine reg query '$uninstall_key' >/dev/null 2>&1"
+run_program "$installed/lagoscope.exe" installed
+wine "$installed/Uninstall.exe" /S >/dev/null 2>&1
+wineserver --wait
+check "the uninstaller leaves no folder, shortcut or registry entry" \
+    "[ ! -e '$installed' ] && [ ! -e '$shortcut' ] && ! wine reg query '$uninstall_key' >/dev/null 2>&1"
 
 wineserver --kill
 wineserver --wait

@@ -3,8 +3,9 @@
 # test. With --full, also what CI checks on every change: the suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer (a clang build),
 # clang-tidy, each fuzzer for 60 s, a 2-minute soak, the Debian package
-# installed, used and removed on this machine (root), and the Windows echo
-# channel cross-built and run under Wine.
+# installed, used and removed on this machine (root), and Lagoscope for
+# Windows built (with its Qt, on a machine's first run) and run under Wine.
+# With --full every stage runs, and the last line counts the stages passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 full=false
@@ -12,26 +13,34 @@ if [ "${1:-}" = --full ]; then
     full=true
     shift
 fi
-stage() { printf '\n== %s (%s)\n' "$1" "$(date +%T)"; }
 
 scripts/deps.sh test
-stage "g++ build and tests"
+printf '\n== g++ build and tests (%s)\n' "$(date +%T)"
 scripts/build.sh ci
-ctest --preset ci "$@"
-$full || exit 0
+$full || exec ctest --preset ci "$@"
 
-stage "clang build and tests under the sanitizers"
-scripts/build.sh asan
-ctest --preset asan "$@"
-stage "clang-tidy"
-scripts/tidy.sh
-stage "fuzzers"
-scripts/fuzz.sh 60
-stage "soak"
-scripts/soak.sh 2
-stage "Debian package"
-tests/install/package-test.sh
-stage "Windows echo channel under Wine"
-scripts/test-windows.sh
-stage "done"
-echo "checks: 8 passed, 0 failed"
+passed=0
+failed=()
+stage() { # name command...: runs one stage and tallies it
+    local name=$1
+    shift
+    printf '\n== %s (%s)\n' "$name" "$(date +%T)"
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        echo "FAILED stage: $name"
+        failed+=("$name")
+    fi
+}
+stage "g++ tests" ctest --preset ci "$@"
+stage "clang build and tests under the sanitizers" \
+    bash -c 'scripts/build.sh asan && ctest --preset asan "$@"' -- "$@"
+stage "clang-tidy" scripts/tidy.sh
+stage "fuzzers" scripts/fuzz.sh 60
+stage "soak" scripts/soak.sh 2
+stage "Debian package" tests/install/package-test.sh
+stage "Lagoscope for Windows under Wine" scripts/test-windows.sh
+printf '\n== done (%s)\n' "$(date +%T)"
+[ ${#failed[@]} -eq 0 ] || printf 'failed: %s\n' "${failed[@]}"
+echo "stages: $passed passed, ${#failed[@]} failed"
+[ ${#failed[@]} -eq 0 ]
