@@ -32,3 +32,15 @@ QString argumentText(QStringView commandLine)
         ++at;
     return commandLine.mid(at).toString();
 }
+
+CommandLineRequest commandLineRequest(const QString &hostText)
+{
+    const QString first = hostText.section(u' ', 0, 0, QString::SectionSkipEmpty);
+    if (!first.startsWith(u'-'))
+        return CommandLineRequest::Run;
+    if (first == u"--help" || first == u"-h")
+        return CommandLineRequest::Help;
+    if (first == u"--version")
+        return CommandLineRequest::Version;
+    return CommandLineRequest::UnknownOption;
+}

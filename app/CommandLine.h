@@ -13,3 +13,9 @@ QString commandLineText(int argc, const char *const *argv);
 // command line. The name is quoted or ends at the first blank, as the
 // system's own parsing has it.
 QString argumentText(QStringView commandLine);
+
+// What the command line asks for before any window: a host text (or none)
+// to run with, help, the version, or an option that does not exist. Options
+// are the first word of the host text when it starts with "-".
+enum class CommandLineRequest { Run, Help, Version, UnknownOption };
+CommandLineRequest commandLineRequest(const QString &hostText);

@@ -1,5 +1,6 @@
 #include "frmPing.h"
 
+#include "FailureText.h"
 #include "GraphBand.h"
 #include "HostBox.h"
 #include "LagGraph.h"
@@ -8,10 +9,13 @@
 #include "ReplyStats.h"
 #include "WindowLook.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+
+#include <cmath>
 
 namespace {
 
@@ -19,7 +23,13 @@ constexpr int clientWidth = 397;
 constexpr int clientHeight = 109;
 const char *const caption = "Lagoscope for Windows! Version 1.01";
 const char *const totalLossTip = "Packet loss total.";
-const char *const windowLossTip = "Percent loss in last 37 seconds";
+
+// The span the window-loss label covers: its samples at the interval in force.
+QString windowLossTip(int samples, double intervalMs)
+{
+    const double seconds = std::floor(samples * intervalMs / 1000);
+    return QString("Percent loss in last %1 seconds").arg(seconds, 0, 'f', 0);
+}
 
 // Removes leading and trailing spaces, and only spaces.
 QString trimSpaces(const QString &text)
@@ -77,6 +87,8 @@ frmPing::frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWid
     connect(&Ping1, &EchoEngine::requestSent, this, &frmPing::Ping1_RequestSent);
     connect(&Ping1, &EchoEngine::replyReceived, this, &frmPing::Ping1_Reply);
     connect(&Ping1, &EchoEngine::requestLost, this, &frmPing::Ping1_Lost);
+    connect(&Ping1, &EchoEngine::requestFailed, this, &frmPing::Ping1_Failed);
+    connect(&Ping1, &EchoEngine::stoppedSending, this, &frmPing::Ping1_Stopped);
 
     Form_Load();
 }
@@ -109,9 +121,8 @@ void frmPing::createControls()
     Label6 = addLabel(this, "Label6", "Current ping:", {168, 48, 74, 13});
     cping = addLabel(this, "cping", {}, {248, 48, 65, 13});
     Label8 = addLabel(this, "Label8", "Loss:", {304, 48, 31, 13});
-    Label8->setToolTip(windowLossTip);
+
     wndLoss = addLabel(this, "wndLoss", {}, {344, 48, 39, 13});
-    wndLoss->setToolTip(windowLossTip);
 
     // Screen readers hear each value with its caption, and the graph as a
     // summary; the band lies under the credit lines.
@@ -127,6 +138,12 @@ void frmPing::createControls()
 
     Label7 = addLabel(this, "Label7", "Continuous ping with a lag graph.", {72, 72, 265, 17});
     Label9 = addLabel(this, "Label9", "Type a host, then press Start.", {96, 88, 225, 17});
+    // What went wrong, where the credit lines stand and over the graph, so
+    // that it is read at once.
+    failureLine_ = addLabel(this, "failureLine", {}, {8, 72, 381, 33});
+    failureLine_->setAlignment(Qt::AlignCenter);
+    failureLine_->setAutoFillBackground(true);
+    failureLine_->hide();
 
     // Kept only because Start reads it; it lies below the client area.
     Check1 = new QCheckBox("Synchronous", this);
@@ -154,6 +171,7 @@ void frmPing::Form_Load()
     LossLabel->setText("0 %");
     lag_ = {.lagLimit = 1000, .graphHeight = 40, .lagCount = 376, .graphLeft = 8, .graphTop = 64};
     history_.reset(lag_.lagCount);
+    showWindowSpan();
     turnOnPersistentDrawing();
     tekenLag();
     if (!commandLine_.isEmpty())
@@ -175,6 +193,7 @@ void frmPing::Command1_Click()
     } else {
         sentCount_ = 0;
         recvCount_ = 0;
+        showFailure({});
         Command1->setText("Stop");
         Ping1.setHost(trimSpaces(HostName->text()));
         Ping1.setRunning(true);
@@ -210,10 +229,12 @@ void frmPing::HostName_KeyPress(qint16 &KeyAscii)
     }
     const double value = readNumber(text.mid(2));
     if (value >= 10) {
-        if (payloadCommand)
+        if (payloadCommand) {
             Ping1.setPayloadSize(value);
-        else
+        } else {
             Ping1.setInterval(value);
+            showWindowSpan();
+        }
         beep_();
     }
 }
@@ -222,12 +243,31 @@ void frmPing::Ping1_RequestSent()
 {
     sentCount_ += 1;
     showText(SendLabel, countText(sentCount_));
+    showFailure({});
+}
+
+// Read for the failure line alone: the counters and the graph already show
+// what became of each request.
+void frmPing::Ping1_Failed(int /*sequence*/, int reason, int detail)
+{
+    const std::string text = failureText(EchoFailure(reason), detail, Ping1.host().toStdString());
+    if (!text.empty())
+        showFailure(QString::fromStdString(text));
+}
+
+// The engine gave up on the host text: the button offers Start again, and
+// the beep that greets refused input says so.
+void frmPing::Ping1_Stopped()
+{
+    Command1->setText("Start");
+    beep_();
 }
 
 void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
 {
     recvCount_ += 1;
     showText(RecvLabel, countText(recvCount_));
+    showFailure({});
     handleSample(seq, roundToInt16(time));
     showText(cping, msText(time));
     tekenLag();
@@ -261,6 +301,27 @@ void frmPing::handleSample(qint16 seq, int16_t sample)
     const WindowStats stats = windowStats(history_, lag_.lagCount);
     showText(avping, msText(stats.average));
     showText(wndLoss, percentText(stats.lossPercent));
+}
+
+void frmPing::showWindowSpan()
+{
+    const QString tip = windowLossTip(lag_.lagCount, Ping1.interval());
+    Label8->setToolTip(tip);
+    wndLoss->setToolTip(tip);
+}
+
+// Shows `text` on the failure line, or hides the line for an empty one;
+// screen readers are told of each change.
+void frmPing::showFailure(const QString &text)
+{
+    if (text == failureLine_->accessibleDescription())
+        return;
+    failureLine_->setText(
+        failureLine_->fontMetrics().elidedText(text, Qt::ElideMiddle, failureLine_->width() - 8));
+    failureLine_->setAccessibleDescription(text);
+    failureLine_->setVisible(!text.isEmpty());
+    QAccessibleEvent changed(failureLine_, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 void frmPing::pushLag(int16_t value, int times)

@@ -46,6 +46,10 @@ class frmPing : public QWidget {
     void Ping1_RequestSent();
     void Ping1_Reply(qint16 seq, int value, qint32 time);
     void Ping1_Lost(qint16 seq);
+    void Ping1_Failed(int sequence, int reason, int detail);
+    void Ping1_Stopped();
+    void showWindowSpan();
+    void showFailure(const QString &text);
     void handleSample(qint16 seq, int16_t sample);
     void pushLag(int16_t value, int times = 1);
     void turnOnPersistentDrawing();
@@ -73,6 +77,7 @@ class frmPing : public QWidget {
     QLabel *Label7 = nullptr;
     QLabel *Label9 = nullptr;
     QCheckBox *Check1 = nullptr;
+    QLabel *failureLine_ = nullptr;
     GraphBand *graphBand_ = nullptr;
 
     LagConstants lag_;

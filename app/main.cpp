@@ -9,8 +9,51 @@
 
 #include <cstdio>
 
+namespace {
+
+const char *const usage = "usage: lagoscope [host]\n"
+                          "       lagoscope --help | --version\n";
+
+// A window needs a display; without one Qt would abort with a message about
+// plugins that helps nobody.
+bool hasDisplay()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+#else
+    return true;
+#endif
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    const QString hostText = commandLineText(argc, argv);
+    switch (commandLineRequest(hostText)) {
+    case CommandLineRequest::Help:
+        std::printf("%sPings a host continuously and shows its lag and packet loss in a "
+                    "window;\nwith a host, pinging starts at once. See man lagoscope.\n",
+                    usage);
+        return 0;
+    case CommandLineRequest::Version:
+        std::printf("lagoscope %s\n", LAGOSCOPE_VERSION);
+        return 0;
+    case CommandLineRequest::UnknownOption:
+        std::fprintf(stderr, "lagoscope: unknown option %s\n%s",
+                     qPrintable(hostText.section(u' ', 0, 0, QString::SectionSkipEmpty)), usage);
+        return 2;
+    case CommandLineRequest::Run:
+        break;
+    }
+    if (!hasDisplay()) {
+        std::fprintf(stderr, "lagoscope: no display to open the window on (DISPLAY and "
+                             "WAYLAND_DISPLAY are not set)\n");
+        return 1;
+    }
+
     // Channels first, while the process may still hold the right to open
     // them; the window never runs privileged.
     EchoChannels channels = openEchoChannels();
@@ -24,7 +67,6 @@ int main(int argc, char *argv[])
 
     // The toolkit sees none of the arguments, so a host text is never taken
     // for one of its options.
-    const QString hostText = commandLineText(argc, argv);
     int toolkitArgc = 1;
     QApplication app(toolkitArgc, argv);
     QIcon icon;

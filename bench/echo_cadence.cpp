@@ -2,6 +2,7 @@
 // it measures against this machine's loopback: lagoscope-bench-cadence
 // [interval ms] [requests] [127.0.0.1 | ::1].
 #include "IcmpEngine.h"
+#include "PermissionAdvice.h"
 #include "Privileges.h"
 
 #include <QCoreApplication>
@@ -16,8 +17,13 @@
 int main(int argc, char **argv)
 {
     EchoChannels channels = openEchoChannels();
-    if (!dropPrivileges().empty())
+    if (const std::string failure = dropPrivileges(); !failure.empty()) {
+        std::fprintf(stderr, "lagoscope-bench-cadence: cannot give up privileges (%s)\n",
+                     failure.c_str());
         return 1;
+    }
+    if (const std::string advice = permissionAdvice(channels, argv[0]); !advice.empty())
+        std::fprintf(stderr, "%s\n", advice.c_str());
     QCoreApplication app(argc, argv);
     const int interval =
         argc > 1 ? int(std::clamp(std::strtol(argv[1], nullptr, 10), 10L, 1000L)) : 10;

@@ -3,14 +3,17 @@
 #include <QObject>
 #include <QString>
 
-// Why a request got no reply; the third value of requestFailed is a detail
-// for the reason: the ICMP type * 256 + code, or an errno value.
+// Why a request, or a whole run, failed; the third value of requestFailed
+// is a detail for the reason.
 enum class EchoFailure {
-    Timeout = 1,
-    IcmpError = 2,
-    ResolveFailed = 3,
-    SendFailed = 4,
-    NoSocket = 5,
+    Timeout = 1,          // no reply in time; detail 0
+    IcmpError = 2,        // the ICMP type * 256 + code
+    ResolveFailed = 3,    // the text names no host; detail: the resolver's code, or an errno
+                          // value for text that is no name at all
+    SendFailed = 4,       // the system refused the request; its error code
+    NoSocket = 5,         // no channel for the target's family; the system's error code
+    NoPermission = 6,     // the same, because this program may not ping
+    NameServerSilent = 7, // the name server has not answered yet; the engine keeps asking
 };
 
 // What the window drives: a pinger with a handful of settings and four

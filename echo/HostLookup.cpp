@@ -30,6 +30,7 @@ LookupResult lookUpHost(const std::string &name, bool literalOnly)
     addrinfo *found = nullptr;
     LookupResult result;
     result.error = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    result.temporary = result.error == EAI_AGAIN;
     if (result.error != 0)
         return result;
     for (const addrinfo *a = found; a; a = a->ai_next) {

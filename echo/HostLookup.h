@@ -8,6 +8,7 @@
 struct LookupResult {
     std::vector<IpAddress> addresses; // in the resolver's order of preference
     int error = 0;                    // the resolver's own code when it found nothing
+    bool temporary = false;           // the name server did not answer; ask again later
 };
 
 // Asks the system's resolver (hosts file, DNS and its other name services)

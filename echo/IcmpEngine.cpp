@@ -1,6 +1,7 @@
 #include "IcmpEngine.h"
 
 #include "EchoData.h"
+#include "PermissionAdvice.h"
 
 #include <QTimer>
 #include <QUrl>
@@ -22,7 +23,8 @@ constexpr double minIntervalMs = 10;
 constexpr double maxMs = INT_MAX;
 constexpr int resultsPerWakeUp = 64; // then let the window breathe
 constexpr int minRetryMs = 1000;
-constexpr int maxHostLength = 253; // the longest a DNS name can be
+constexpr int nameServerPatienceMs = 1000; // before saying the name server is silent
+constexpr int maxHostLength = 253;         // the longest a DNS name can be
 
 // A setting's new value, or the old one for NaN.
 double bounded(double value, double low, double high, double old)
@@ -38,7 +40,8 @@ Milliseconds wholeMs(double ms)
 } // namespace
 
 IcmpEngine::IcmpEngine(EchoChannels channels, QObject *parent)
-    : EchoEngine(parent), v4_(std::move(channels.v4)), v6_(std::move(channels.v6))
+    : EchoEngine(parent), v4_(std::move(channels.v4)), v6_(std::move(channels.v6)),
+      v4Error_(channels.v4Error), v6Error_(channels.v6Error)
 {
     std::random_device random;
     tokenKey_ = uint64_t(random()) << 32 | random();
@@ -145,8 +148,15 @@ void IcmpEngine::beginRun(unsigned run)
         return;
     }
     awaitedName_ = ascii;
-    if (!lookups_.start(ascii))
-        retryLookupLater(EAGAIN);
+    if (!lookups_.start(ascii)) {
+        retryLookupLater(EchoFailure::NameServerSilent, 0);
+        return;
+    }
+    // Say so when the name server keeps the user waiting.
+    QTimer::singleShot(nameServerPatienceMs, this, [this, run, ascii] {
+        if (run == run_ && awaitedName_ == ascii)
+            emit requestFailed(0, int(EchoFailure::NameServerSilent), 0);
+    });
 }
 
 void IcmpEngine::resolved(const std::string &name, const LookupResult &result)
@@ -154,19 +164,21 @@ void IcmpEngine::resolved(const std::string &name, const LookupResult &result)
     if (!running_ || awaitedName_ != name)
         return;
     awaitedName_.reset();
-    if (result.addresses.empty())
-        retryLookupLater(result.error);
-    else
+    if (!result.addresses.empty())
         aimAtFirst(result.addresses);
+    else if (result.temporary)
+        retryLookupLater(EchoFailure::NameServerSilent, 0);
+    else
+        retryLookupLater(EchoFailure::ResolveFailed, result.error);
 }
 
 // Perhaps the network is not up yet: try again, at a calm pace.
-void IcmpEngine::retryLookupLater(int error)
+void IcmpEngine::retryLookupLater(EchoFailure reason, int detail)
 {
     const unsigned run = run_;
     QTimer::singleShot(std::max(minRetryMs, static_cast<int>(intervalMs_)), this,
                        [this, run] { beginRun(run); });
-    emit requestFailed(0, int(EchoFailure::ResolveFailed), error);
+    emit requestFailed(0, int(reason), detail);
 }
 
 // The first address of a family with a channel; failing that, the first one,
@@ -193,7 +205,8 @@ void IcmpEngine::aimAtFirst(const std::vector<IpAddress> &addresses)
 void IcmpEngine::aim(const IpAddress &target)
 {
     if (!channelFor(target.family)) {
-        giveUp(EchoFailure::NoSocket, target.family == icmp::Family::V4 ? 4 : 6);
+        const int error = target.family == icmp::Family::V4 ? v4Error_ : v6Error_;
+        giveUp(lacksPermission(error) ? EchoFailure::NoPermission : EchoFailure::NoSocket, error);
         return;
     }
     // The patience learnt on a path holds across Stop and Start: replies to

@@ -50,7 +50,7 @@ class IcmpEngine : public EchoEngine {
     void resolved(const std::string &name, const LookupResult &result);
     void aimAtFirst(const std::vector<IpAddress> &addresses);
     void aim(const IpAddress &target);
-    void retryLookupLater(int error);
+    void retryLookupLater(EchoFailure reason, int detail);
     void giveUp(EchoFailure reason, int detail);
     void sendDue();
     void sendOne(MonotonicTime now);
@@ -69,6 +69,8 @@ class IcmpEngine : public EchoEngine {
 
     std::unique_ptr<EchoChannel> v4_;
     std::unique_ptr<EchoChannel> v6_;
+    int v4Error_ = 0; // why a family has no channel
+    int v6Error_ = 0;
     DeadlineTimer sendTimer_;
     DeadlineTimer resolveTimer_; // the next timeout, or end of patience
     BackgroundLookups lookups_;

@@ -33,6 +33,17 @@ class ScriptedEngine : public EchoEngine {
 
     // Stands in for the engine switching itself off.
     void stopByItself() { running_ = false; }
+    // The same, with the failure and the notification the real engine gives.
+    void giveUp(EchoFailure reason, int detail)
+    {
+        running_ = false;
+        fail(reason, detail);
+        emit stoppedSending();
+    }
+    void fail(EchoFailure reason, int detail, int seq = 0)
+    {
+        emit requestFailed(seq, int(reason), detail);
+    }
 
     void sent(int times = 1)
     {

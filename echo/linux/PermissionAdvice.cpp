@@ -5,6 +5,11 @@
 #include <filesystem>
 #include <tuple>
 
+bool lacksPermission(int channelError)
+{
+    return channelError == EPERM || channelError == EACCES;
+}
+
 std::string permissionAdvice(const EchoChannels &channels, const std::string &invokedAs)
 {
     std::string families;
@@ -15,14 +20,14 @@ std::string permissionAdvice(const EchoChannels &channels, const std::string &in
         if (*channel)
             continue;
         families += families.empty() ? family : std::string(" and ") + family;
-        if (error != EPERM && error != EACCES)
+        if (!lacksPermission(error))
             error = familyError;
     }
     if (families.empty())
         return {};
     std::string line =
         "lagoscope: no ICMP socket for " + families + " (" + std::strerror(error) + ")";
-    if (error != EPERM && error != EACCES)
+    if (!lacksPermission(error))
         return line;
     // The file itself, however the program was started (found on PATH, or
     // through a link), so that the command works as it stands.
@@ -32,7 +37,7 @@ std::string permissionAdvice(const EchoChannels &channels, const std::string &in
     return line +
            "; allow unprivileged ping with 'sudo sysctl -w net.ipv4.ping_group_range=\"0 "
            "2147483647\"' (and for good with 'echo net.ipv4.ping_group_range=0 2147483647 | "
-           "sudo tee /etc/sysctl.d/60-ping.conf'), or let this program open raw sockets "
+           "sudo tee /etc/sysctl.d/60-lagoscope.conf'), or let this program open raw sockets "
            "with 'sudo setcap cap_net_raw+p " +
            path + "'";
 }

@@ -5,6 +5,11 @@
 
 // The ICMP helper API is open to every user: a family without a channel
 // means the system lacks it (no IPv6 stack, say), which no permission mends.
+bool lacksPermission(int)
+{
+    return false;
+}
+
 std::string permissionAdvice(const EchoChannels &channels, const std::string &)
 {
     std::string line;

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <random>
@@ -71,9 +72,9 @@ struct LiveWindow {
         return channels;
     }
 
-    explicit LiveWindow(const QString &commandLine = {})
-        : engine(v4Socket()), window(
-                                  engine, [this] { ++beeps; }, commandLine)
+    explicit LiveWindow(const QString &commandLine = {}, EchoChannels channels = v4Socket())
+        : engine(std::move(channels)), window(
+                                           engine, [this] { ++beeps; }, commandLine)
     {
         QObject::connect(&engine, &EchoEngine::replyReceived, [this](qint16 seq, int, qint32) {
             handedOver << seq;
@@ -83,6 +84,12 @@ struct LiveWindow {
     }
 
     QString text(const char *name) const { return window.findChild<QLabel *>(name)->text(); }
+    QString caption() const { return window.findChild<QPushButton *>("Command1")->text(); }
+    QString failureLine() const
+    {
+        const auto *line = window.findChild<QLabel *>("failureLine");
+        return line->isVisibleTo(&window) ? line->accessibleDescription() : QString();
+    }
     int redBars() const
     {
         int red = 0;
@@ -405,14 +412,14 @@ class TestLiveWindow : public QObject {
 
         for (const char *ignored : {"S:-5", "P:-1", "S:abc"})
             enter(ignored);
-        QCOMPARE(w.beeps, 0);
+        QCOMPARE(w.beeps, 1); // for the name too long to ping, refused by the engine
         QCOMPARE(enter("S:?"), "S:100");
         enter("S:1e400");
         QCOMPARE(enter("S:?"), "S:2147483647");
         enter("P:70000");
         QCOMPARE(enter("P:?"), "P:65507");
         enter("S:100");
-        QCOMPARE(w.beeps, 3);
+        QCOMPARE(w.beeps, 4);
 
         // A thousand Enters in a row end where they began.
         enter("127.0.0.1");
@@ -435,6 +442,69 @@ class TestLiveWindow : public QObject {
         qInfo("%d requests made, %d reached this machine's loopback", requests,
               echoesHere() - echoesBefore);
         QCOMPARE(echoesHere() - echoesBefore, requests);
+    }
+
+    // Text the engine cannot ping stops it at once: the button offers Start
+    // again, the window says why, and nothing is sent.
+    void aHostThatCannotBePingedSaysSo()
+    {
+        std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << 0;
+        LiveWindow w;
+        int requests = 0;
+        QObject::connect(&w.engine, &EchoEngine::requestSent, [&] { ++requests; });
+        auto *box = w.window.findChild<QLineEdit *>("HostName");
+        const QString tooLong(300, 'a');
+        for (const QString &host :
+             {QString("s:250"), QString("exa mple.com"), tooLong, QString("fe80::1%nosuchif"),
+              QString("0.0.0.0"), QString("   ")}) {
+            const int beeps = w.beeps;
+            box->setText(host);
+            QTest::keyClick(box, Qt::Key_Return);
+            QVERIFY2(waitUntil([&] { return w.caption() == "Start"; }, 2000), qPrintable(host));
+            QCOMPARE(w.beeps, beeps + 1);
+            const QString expected = host.trimmed().isEmpty()
+                                         ? "No host to ping: type a name or an address"
+                                         : "Cannot find host " + host.trimmed();
+            QCOMPARE(w.failureLine(), expected);
+        }
+        QTest::qWait(100);
+        QCOMPARE(requests, 0);
+
+        // Then a host that answers: the line goes with the first request.
+        box->setText("127.0.0.1");
+        QTest::keyClick(box, Qt::Key_Return);
+        QVERIFY(waitUntil([&] { return w.window.recvCount() >= 1; }, 2000));
+        QCOMPARE(w.failureLine(), "");
+        QCOMPARE(w.caption(), "Stop");
+    }
+
+    // A name server that never answers: the engine keeps asking, so the
+    // button still says Stop, and the window says what it waits for.
+    void aSilentNameServerIsShown()
+    {
+        SwallowingNameServer nameServer;
+        QVERIFY(nameServer.ok());
+        LiveWindow w;
+        w.start("slow.test", 100);
+        QVERIFY(waitUntil([&] { return !w.failureLine().isEmpty(); }, 3000));
+        QCOMPARE(w.failureLine(), "Looking up name\u2026 (no answer from the name server yet)");
+        QCOMPARE(w.caption(), "Stop");
+        QCOMPARE(w.window.sentCount(), 0.0);
+        w.window.Command1_Click();
+        QCOMPARE(w.caption(), "Start");
+    }
+
+    // Without the right to ping, the window says so, not only standard error.
+    void noPermissionIsShown()
+    {
+        EchoChannels none;
+        none.v4Error = EPERM;
+        none.v6Error = EPERM;
+        LiveWindow w({}, std::move(none));
+        w.start("127.0.0.1", 100);
+        QVERIFY(waitUntil([&] { return w.caption() == "Start"; }, 2000));
+        QCOMPARE(w.failureLine(), "No permission to ping: see man lagoscope");
+        QCOMPARE(w.window.sentCount(), 0.0);
     }
 
     // Closing ends the program at once, however many lookups are pending.

@@ -5,6 +5,8 @@
 #include <QFontMetrics>
 #include <QTest>
 
+#include <cerrno>
+
 namespace {
 const QStringList loadWrites{"interval=100", "synchronous=true", "running=false", "timeout=2000",
                              "dontFragment=false"};
@@ -268,14 +270,83 @@ class TestWindow : public QObject {
         QCOMPARE(p.button()->text(), "Start");
         p.window->Command1_Click();
         p.takeWrites();
-        // The engine switches itself off: the caption still reads "Stop", yet
-        // the next press starts again.
+        // Should the engine be off without saying so, the next press still
+        // starts: its state decides, never the caption.
         p.engine.stopByItself();
         QCOMPARE(p.button()->text(), "Stop");
         p.window->Command1_Click();
         QCOMPARE(p.takeWrites(),
                  (QStringList{"host=\"::1\"", "running=true", "synchronous=false"}));
         QCOMPARE(p.button()->text(), "Stop");
+    }
+
+    // What went wrong shows on one line where the credit lines stand,
+    // moving no control, for screen readers too, until the next request,
+    // reply or Start. When the engine gives up, the button offers Start.
+    void failuresShowInTheWindow()
+    {
+        WindowProbe p;
+        QList<QRect> layout;
+        for (QWidget *child : p.window->findChildren<QWidget *>())
+            layout << child->geometry();
+        auto *line = p.control("failureLine");
+        const auto shown = [&] { return line->isVisible() ? line->text() : QString(); };
+        p.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(p.window.get()));
+
+        p.hostBox()->setText("slow.test");
+        p.window->Command1_Click();
+        p.engine.fail(EchoFailure::NameServerSilent, 0);
+        QCOMPARE(shown(), "Looking up name\u2026 (no answer from the name server yet)");
+        QCOMPARE(line->accessibleDescription(), line->text());
+        QCOMPARE(p.button()->text(), "Stop"); // the engine keeps asking
+        QVERIFY(QRect(0, 64, 397, 45).contains(line->geometry()));
+        p.engine.sent();
+        QCOMPARE(shown(), "");
+
+        const int beeps = p.beeps;
+        p.engine.giveUp(EchoFailure::ResolveFailed, 0);
+        QCOMPARE(shown(), "Cannot find host slow.test");
+        QCOMPARE(p.button()->text(), "Start");
+        QCOMPARE(p.beeps, beeps + 1);
+        p.window->Command1_Click(); // starts again, as the caption says
+        QCOMPARE(p.button()->text(), "Stop");
+        QCOMPARE(shown(), "");
+
+        p.engine.giveUp(EchoFailure::NoPermission, 1);
+        QCOMPARE(shown(), "No permission to ping: see man lagoscope");
+        p.window->Command1_Click();
+        p.engine.fail(EchoFailure::Timeout, 0, 1);
+        p.engine.fail(EchoFailure::IcmpError, 3 * 256 + 1, 2);
+        QCOMPARE(shown(), ""); // the graph shows these
+        p.engine.fail(EchoFailure::SendFailed, ENETUNREACH, 3);
+        QVERIFY(shown().startsWith("Cannot send to slow.test: "));
+        p.engine.reply(4, 10);
+        QCOMPARE(shown(), "");
+
+        // A host too long for the line shows in part, all of it for screen readers.
+        p.hostBox()->setText(QString(300, 'a'));
+        p.window->Command1_Click();
+        p.window->Command1_Click();
+        p.engine.giveUp(EchoFailure::ResolveFailed, 0);
+        QVERIFY(line->fontMetrics().horizontalAdvance(line->text()) <= line->width());
+        QCOMPARE(line->accessibleDescription(), "Cannot find host " + QString(300, 'a'));
+
+        QList<QRect> after;
+        for (QWidget *child : p.window->findChildren<QWidget *>())
+            after << child->geometry();
+        QCOMPARE(after, layout);
+    }
+
+    // The window-loss tooltip names the span its samples cover.
+    void theWindowLossSpanFollowsTheInterval()
+    {
+        WindowProbe p;
+        QCOMPARE(p.control("wndLoss")->toolTip(), "Percent loss in last 37 seconds");
+        p.hostBox()->setText("S:250");
+        QTest::keyClick(p.hostBox(), Qt::Key_Return);
+        QCOMPARE(p.control("Label8")->toolTip(), "Percent loss in last 94 seconds");
+        QCOMPARE(p.control("wndLoss")->toolTip(), "Percent loss in last 94 seconds");
     }
 
     void stopKeepsTheScreenAndStartResetsTheRun()

@@ -272,17 +272,22 @@ class TestIcmpEngine : public QObject {
             QVERIFY(p.pingRequests(loopback(family), 100));
             QTest::qWait(50);
             const long floodSent = flood.sent();
-            qInfo("run %d: %ld foreign messages while %d requests went out, %u dropped by the "
-                  "kernel, %llu late replies",
-                  run, floodSent, p.sent, p.channel->kernelDrops(),
+            qInfo("run %d: %ld foreign messages while %d requests went out (%lld refused), %u "
+                  "dropped by the kernel, %llu late replies",
+                  run, floodSent, p.sent,
+                  static_cast<long long>(p.failedWith(EchoFailure::SendFailed).size()),
+                  p.channel->kernelDrops(),
                   static_cast<unsigned long long>(p.engine.lateReplies()));
-            qInfo() << "lost" << p.lost;
             QVERIFY(floodSent > 10000);
+            // Every reply the responder sent is counted, and nothing else;
+            // what it never answered (dropped, or refused by our kernel under
+            // the flood) is lost.
+            QList<int> answered;
+            for (int seq = 1; seq <= p.sent; ++seq)
+                if (responder.answeredAtNs(uint16_t(seq)))
+                    answered << seq;
+            QCOMPARE(p.replies, answered);
             QCOMPARE(p.replies.size() + p.lost.size(), p.sent);
-            for (int i = 0; i < p.replies.size(); ++i)
-                QVERIFY(p.replies[i] % 10 != 4);
-            for (int seq : p.lost)
-                QCOMPARE(seq % 10, 4);
             QCOMPARE(p.channel->kernelDrops(), 0u);
         }
     }
@@ -457,7 +462,8 @@ class TestIcmpEngine : public QObject {
         Probe p(Family::V4, SocketKind::Datagram);
         p.ping("no-such-host.invalid");
         QVERIFY(QTest::qWaitFor([&] { return !p.failures.isEmpty(); }, 5000));
-        QCOMPARE(p.failures[0].reason, int(EchoFailure::ResolveFailed));
+        // No name server listens in this namespace: the resolver could not ask.
+        QCOMPARE(p.failures[0].reason, int(EchoFailure::NameServerSilent));
         QVERIFY(p.engine.running());
         QCOMPARE(p.sent, 0);
         QCOMPARE(p.stopped, 0);
