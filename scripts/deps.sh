@@ -18,7 +18,7 @@ case "${1:-}" in
 test)
     testing=true
     packages+=(clang clang-tidy libclang-rt-14-dev locales
-        desktop-file-utils appstream man-db dpkg-dev)
+        desktop-file-utils appstream man-db dpkg-dev lintian)
     ;;
 windows)
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nsis zip xdotool imagemagick x11-apps)

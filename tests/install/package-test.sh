@@ -11,10 +11,21 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 77
 fi
 . tests/checks.sh
+run_bin=$(mktemp)
 deb=$(scripts/package.sh | tail -n 1)
 check "package built: $deb" '[ -f "$deb" ]'
 check "its dependencies were computed from the binary" \
     'dpkg-deb -f "$deb" Depends | grep -q "libqt6widgets6"'
+# No error or warning. The one pedantic tag left is information: the
+# compiler's .comment note in the binary, which CPack's strip keeps.
+check "lintian finds no error or warning" 'lintian --fail-on error,warning "$deb"'
+check "lintian --pedantic finds nothing but the .comment note" \
+    '[ -z "$(lintian --pedantic -I "$deb" 2>/dev/null | grep -v "binary-has-unneeded-section .comment")" ]'
+check "the binary is hardened: bindnow, relro, stack protector, fortified, PIE" \
+    'dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/lagoscope >"$run_bin" &&
+     readelf -d "$run_bin" | grep -q "BIND_NOW\|FLAGS.*NOW" && readelf -l "$run_bin" | grep -q GNU_RELRO &&
+     readelf -h "$run_bin" | grep -q "DYN (Position-Independent" &&
+     nm -D "$run_bin" | grep -q __stack_chk_fail && nm -D "$run_bin" | grep -q "_chk@"'
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null 2>&1
 check "installed with apt" 'dpkg-query -W -f="\${Status}" lagoscope | grep -q "ok installed"'
 check "the postinst granted cap_net_raw+p" \
