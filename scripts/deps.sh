@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running need, and with
-# "test" also those the tests, sanitizers and fuzzers need, or with "windows"
-# the cross-compiler and Wine, skipping the download when they are all there
-# already.
+# "test" also those the tests need, with "full" those of the sanitizers and
+# fuzzers too, or with "windows" the cross-compiler, Wine and the Windows
+# packaging tools, skipping the download when they are all there already.
 set -euo pipefail
 
 packages=(
@@ -17,8 +17,12 @@ recommends=(--no-install-recommends)
 case "${1:-}" in
 test)
     testing=true
-    packages+=(clang clang-tidy libclang-rt-14-dev locales
-        desktop-file-utils appstream man-db dpkg-dev lintian)
+    packages+=(locales desktop-file-utils appstream man-db dpkg-dev lintian)
+    ;;
+full) # also the clang build under the sanitizers, clang-tidy and the fuzzers
+    testing=true
+    packages+=(locales desktop-file-utils appstream man-db dpkg-dev lintian
+        clang clang-tidy libclang-rt-14-dev)
     ;;
 windows)
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nsis zip xdotool imagemagick x11-apps)

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-scripts/deps.sh test
+scripts/deps.sh full
 cmake --preset fuzz -G Ninja >/dev/null
 cmake --build --preset fuzz
 

@@ -26,4 +26,9 @@ if [ "$(id -u)" -ne 0 ] && ! allowed_without_capability &&
     # allow pinging.
     sudo setcap cap_net_raw+p "$binary" || echo "Could not grant it; starting without."
 fi
+# With no display at all (a server, a container), a virtual one.
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    echo "No display: the window opens on a virtual one (xvfb-run), where nobody sees it."
+    exec xvfb-run -a "$binary" "$@"
+fi
 exec "$binary" "$@"

@@ -4,7 +4,7 @@
 # any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh test
+scripts/deps.sh full
 scripts/build.sh ci >/dev/null
 run-clang-tidy -quiet -p build-ci -j "$(nproc)" "^$PWD/(app|lag|echo)/.*\.cpp$" >build-ci/tidy.log 2>&1 ||
     { grep -E 'error:|warning:' build-ci/tidy.log; exit 1; }
