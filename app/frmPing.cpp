@@ -286,8 +286,12 @@ void frmPing::Ping1_Lost(qint16 seq)
 // last one, the sample itself and the window statistics.
 void frmPing::handleSample(qint16 seq, int16_t sample)
 {
+    // Numbering starts over at 1 once more than 1000 requests went out; this
+    // 1000 is a sequence number, not the loss marker.
     Ping1.setRestartSequence(roundToInt16(Ping1.lastSequenceSent()) > 1000);
 
+    // The counts as the labels show them, not the fields: after a Start the
+    // sent label keeps the earlier run's count until the first request.
     const double sent = readNumber(SendLabel->text());
     if (sent > 1) {
         const double received = readNumber(RecvLabel->text());
