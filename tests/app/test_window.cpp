@@ -182,6 +182,24 @@ class TestWindow : public QObject {
         QCOMPARE(argumentText(u""), "");
     }
 
+    // Options are asked for before any window; everything else is host text.
+    void optionsBeforeTheHostText()
+    {
+        using R = CommandLineRequest;
+        const std::pair<QString, R> cases[] = {{"", R::Run},
+                                               {"127.0.0.1", R::Run},
+                                               {" host -x", R::Run},
+                                               {"--help", R::Help},
+                                               {"-h", R::Help},
+                                               {"  --help x", R::Help},
+                                               {"--version", R::Version},
+                                               {"-x", R::UnknownOption},
+                                               {"--helpme", R::UnknownOption},
+                                               {"-", R::UnknownOption}};
+        for (const auto &[text, request] : cases)
+            QVERIFY2(commandLineRequest(text) == request, qPrintable(text));
+    }
+
     void startsIdleWithoutAnArgument()
     {
         WindowProbe p;
