@@ -7,6 +7,9 @@
 # an installer made with NSIS, lagoscope-VERSION-windows-x64-setup.exe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The cache lives in the home folder, where the windows preset looks for it.
+HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+export HOME
 scripts/deps.sh windows
 scripts/windows-qt.sh
 scripts/build.sh windows

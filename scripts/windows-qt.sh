@@ -9,6 +9,9 @@
 # (through sudo) when they are missing; nothing comes from anywhere else.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The cache lives in the home folder, where the windows preset looks for it.
+HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+export HOME
 root=$PWD
 # The windows preset finds Qt under this name.
 cache=$HOME/.cache/lagoscope
