@@ -17,6 +17,8 @@
 # "N passed, M failed".
 set -u
 cd "$(dirname "$0")/.."
+HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)} # where Qt for Windows is kept
+export HOME
 exe=build-windows/tests/windows/test_icmp_api_channel.exe
 host=build-ci/tests/answering_host
 
