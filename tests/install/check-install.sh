@@ -25,5 +25,5 @@ for size in 16 32 48 64 128 256; do
          [ "$(png_size "$icon")" = "${size}x${size}" ]'
 done
 check "the manual page renders without warnings" \
-    'out=$(MANWIDTH=80 man --warnings -l "$stage/usr/share/man/man1/lagoscope.1" 2>&1 >/dev/null) && [ -z "$out" ]'
+    'out=$(MANWIDTH=80 man --warnings -l "$stage/usr/share/man/man1/lagoscope.1.gz" 2>&1 >/dev/null) && [ -z "$out" ]'
 summary
