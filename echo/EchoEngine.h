@@ -16,7 +16,7 @@ enum class EchoFailure {
     NameServerSilent = 7, // the name server has not answered yet; the engine keeps asking
 };
 
-// What the window drives: a pinger with a handful of settings and four
+// What the window drives: a pinger with a handful of settings and five
 // notifications. Notifications always arrive from the event loop, never
 // from inside one of these calls.
 class EchoEngine : public QObject {

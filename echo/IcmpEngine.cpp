@@ -258,7 +258,7 @@ void IcmpEngine::sendOne(MonotonicTime now)
                                     .timeout = wholeMs(timeoutMs_),
                                     .dontFragment = dontFragment_});
     // A request the system refused (no route, link down) was still a request
-    // made and lost: the window counts it, and its gap shows as a loss.
+    // made and lost: the window counts it, and it is handed over as lost.
     lastSent_ = seq;
     request.place = order_.sent(seq);
     if (error != 0) {

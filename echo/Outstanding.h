@@ -53,7 +53,7 @@ class Outstanding {
     bool empty() const { return pending_.empty(); }
     size_t size() const { return pending_.size(); }
 
-    // Given-up requests kept for their late replies, newest last.
+    // How many given-up requests are kept for their late replies.
     static constexpr size_t givenUpKept = 4096;
 
   private:

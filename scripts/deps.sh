@@ -15,14 +15,11 @@ packages=(
 testing=false
 recommends=(--no-install-recommends)
 case "${1:-}" in
-test)
+test | full)
     testing=true
     packages+=(locales desktop-file-utils appstream man-db dpkg-dev lintian)
-    ;;
-full) # also the clang build under the sanitizers, clang-tidy and the fuzzers
-    testing=true
-    packages+=(locales desktop-file-utils appstream man-db dpkg-dev lintian
-        clang clang-tidy libclang-rt-14-dev)
+    # The clang build under the sanitizers, clang-tidy and the fuzzers.
+    [ "$1" = full ] && packages+=(clang clang-tidy libclang-rt-14-dev)
     ;;
 windows)
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nsis zip xdotool imagemagick x11-apps)

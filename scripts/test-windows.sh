@@ -135,14 +135,13 @@ check "test_window.exe under Wine on a screen scaled to twice the size" \
     "qt_test test_window QT_SCALE_FACTOR=2"
 
 # The real program, as a user starts it.
-echoes_now() { awk "$in_echos" /proc/net/snmp; }
 window_of() { timeout 30 xdotool search --sync --name '^Lagoscope for Windows' | head -1; }
 green_in_graph() { # window: the graph band holds green bars
     xwd -id "$1" -silent | convert xwd:- -crop 376x41+9+64 txt:- | grep -qi '#00C000'
 }
 screenshot() { xwd -id "$1" -silent | convert xwd:- "build-windows-app/package/$2.png"; }
-rises() { local a; a=$(echoes_now); sleep 1; [ "$(echoes_now)" -gt "$a" ]; }
-still() { local a; a=$(echoes_now); sleep 1; [ "$(echoes_now)" -eq "$a" ]; }
+rises() { local a; a=$(echoes); sleep 1; [ "$(echoes)" -gt "$a" ]; }
+still() { local a; a=$(echoes); sleep 1; [ "$(echoes)" -eq "$a" ]; }
 ended() { # pid: gone within 10 s
     local _
     for _ in $(seq 50); do

@@ -111,6 +111,14 @@ uint16_t checksum(std::span<const uint8_t> bytes)
     return static_cast<uint16_t>(~sum);
 }
 
+void writeChecksum(std::span<uint8_t> message)
+{
+    message[2] = message[3] = 0;
+    const uint16_t sum = checksum(message);
+    message[2] = static_cast<uint8_t>(sum >> 8);
+    message[3] = static_cast<uint8_t>(sum);
+}
+
 std::vector<uint8_t> buildEchoRequest(Family family, uint16_t id, uint16_t seq,
                                       std::span<const uint8_t> payload)
 {
@@ -121,11 +129,8 @@ std::vector<uint8_t> buildEchoRequest(Family family, uint16_t id, uint16_t seq,
     packet[6] = static_cast<uint8_t>(seq >> 8);
     packet[7] = static_cast<uint8_t>(seq);
     std::copy(payload.begin(), payload.end(), packet.begin() + headerSize);
-    if (rules(family).senderChecksums) {
-        const uint16_t sum = checksum(packet);
-        packet[2] = static_cast<uint8_t>(sum >> 8);
-        packet[3] = static_cast<uint8_t>(sum);
-    }
+    if (rules(family).senderChecksums)
+        writeChecksum(packet);
     return packet;
 }
 

@@ -24,6 +24,8 @@ const Types &types(Family family);
 
 // The RFC 1071 internet checksum.
 uint16_t checksum(std::span<const uint8_t> bytes);
+// Fills in the checksum field of a whole ICMP message (at least a header).
+void writeChecksum(std::span<uint8_t> message);
 
 // An echo request: header and payload. The IPv4 checksum is filled in; the
 // kernel computes the ICMPv6 one, which covers the addresses.

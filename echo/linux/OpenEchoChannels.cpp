@@ -1,4 +1,5 @@
 #include "IcmpSocketChannel.h"
+#include "PermissionAdvice.h"
 
 #include <sys/capability.h>
 
@@ -32,7 +33,7 @@ std::unique_ptr<EchoChannel> openRaw(icmp::Family family, int &error)
         error = 0;
         return channel;
     }
-    if (rawError != EPERM && rawError != EACCES)
+    if (!lacksPermission(rawError))
         error = rawError;
     return nullptr;
 }

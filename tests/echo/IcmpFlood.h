@@ -99,12 +99,8 @@ class IcmpFlood {
                 message = {reply, 0, uint8_t(n)};
                 break;
             }
-            if (v4 && message.size() >= icmp::headerSize) {
-                message[2] = message[3] = 0;
-                const uint16_t sum = icmp::checksum(message);
-                message[2] = uint8_t(sum >> 8);
-                message[3] = uint8_t(sum);
-            }
+            if (v4 && message.size() >= icmp::headerSize)
+                icmp::writeChecksum(message);
             if (sendto(fd_, message.data(), message.size(), 0, reinterpret_cast<sockaddr *>(&to),
                        length) > 0)
                 ++sent_;

@@ -26,14 +26,6 @@ struct Outgoing {
     socklen_t toLength;
 };
 
-void setChecksum(std::vector<uint8_t> &message)
-{
-    message[2] = message[3] = 0;
-    const uint16_t sum = icmp::checksum(message);
-    message[2] = uint8_t(sum >> 8);
-    message[3] = uint8_t(sum);
-}
-
 // An IPv6 header for the quote of an ICMPv6 error: loopback to loopback.
 std::vector<uint8_t> loopbackIp6Header(size_t payloadLength)
 {
@@ -209,7 +201,7 @@ void IcmpResponder::run()
                     reply.back() ^= 0x01;
             }
             if (v4)
-                setChecksum(reply);
+                icmp::writeChecksum(reply);
             if (action.corruption == Corruption::Checksum)
                 reply[2] ^= 0x10; // on IPv6 the kernel fills the checksum in anyway
             for (int copy = 0; copy < action.copies; ++copy)

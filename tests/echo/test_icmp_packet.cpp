@@ -33,23 +33,12 @@ std::vector<uint8_t> replyTo(std::vector<uint8_t> request, Family family)
 {
     request[0] = family == Family::V4 ? 0 : 129;
     request[2] = request[3] = 0;
-    if (family == Family::V4) {
-        const uint16_t sum = checksum(request);
-        request[2] = uint8_t(sum >> 8);
-        request[3] = uint8_t(sum);
-    }
+    if (family == Family::V4)
+        writeChecksum(request);
     return request;
 }
 
 const Framing raw4{.ipHeader = true, .verifyChecksum = true};
-
-void setChecksum(std::vector<uint8_t> &message)
-{
-    message[2] = message[3] = 0;
-    const uint16_t sum = checksum(message);
-    message[2] = uint8_t(sum >> 8);
-    message[3] = uint8_t(sum);
-}
 
 // The same IPv4 header with four bytes of options.
 std::vector<uint8_t> withOptions(std::vector<uint8_t> header)
@@ -199,9 +188,7 @@ class TestIcmpPacket : public QObject {
             concat(ip4Header(request.size()), std::vector(request.begin(), request.begin() + 8));
         std::vector<uint8_t> error{3, 1, 0, 0, 0, 0, 0, 0};
         error = concat(error, quote);
-        const uint16_t sum = checksum(error);
-        error[2] = uint8_t(sum >> 8);
-        error[3] = uint8_t(sum);
+        writeChecksum(error);
         const auto message = parse(Family::V4, concat(ip4Header(error.size()), error), raw4);
         const auto *e = std::get_if<EchoError>(&message);
         QVERIFY(e);
@@ -213,10 +200,7 @@ class TestIcmpPacket : public QObject {
         // An error about something else than an echo request is not ours.
         auto other = error;
         other[8 + 20] = 0; // the quoted message is a reply
-        other[2] = other[3] = 0;
-        const uint16_t otherSum = checksum(other);
-        other[2] = uint8_t(otherSum >> 8);
-        other[3] = uint8_t(otherSum);
+        writeChecksum(other);
         QVERIFY(std::holds_alternative<std::monostate>(parse(Family::V4, other, bare)));
         // A quote cut short.
         QVERIFY(std::holds_alternative<std::monostate>(
@@ -251,14 +235,14 @@ class TestIcmpPacket : public QObject {
         const auto reply4 = [&](uint16_t id, uint8_t type = 0) {
             auto m = buildEchoRequest(Family::V4, id, 3, payload);
             m[0] = type;
-            setChecksum(m);
+            writeChecksum(m);
             return m;
         };
         const auto error4 = [&](uint8_t type, std::vector<uint8_t> quotedHeader,
                                 std::vector<uint8_t> quotedMessage) {
             std::vector<uint8_t> m{type, 1, 0, 0, 0, 0, 0, 0};
             m = concat(concat(m, quotedHeader), quotedMessage);
-            setChecksum(m);
+            writeChecksum(m);
             return m;
         };
         const auto request4 = [&](uint16_t id) {
