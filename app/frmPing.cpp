@@ -7,6 +7,7 @@
 #include "NumberText.h"
 #include "PushButton.h"
 #include "ReplyStats.h"
+#include "ValueLabel.h"
 #include "WindowLook.h"
 
 #include <QAccessible>
@@ -23,6 +24,9 @@ constexpr int clientWidth = 397;
 constexpr int clientHeight = 109;
 const char *const caption = "Lagoscope for Windows! Version 1.01";
 const char *const totalLossTip = "Packet loss total.";
+// About 30 frames a second: smooth for a graph that moves one bar per reply,
+// and a third of the frames at 100 replies a second.
+constexpr auto framePeriod = std::chrono::microseconds(33'333);
 
 // The span the window-loss label covers: its samples at the interval in force.
 QString windowLossTip(int samples, double intervalMs)
@@ -70,10 +74,18 @@ QLabel *addLabel(QWidget *parent, const char *name, const QString &text, QRect g
     return label;
 }
 
+QLabel *addValue(QWidget *parent, const char *name, QRect geometry)
+{
+    auto *label = new ValueLabel(geometry, parent);
+    label->setObjectName(name);
+    return label;
+}
+
 } // namespace
 
 frmPing::frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWidget *parent)
-    : QWidget(parent), Ping1(engine), beep_(std::move(beep)), commandLine_(commandLine)
+    : QWidget(parent), Ping1(engine), beep_(std::move(beep)), commandLine_(commandLine),
+      pacer_(framePeriod)
 {
     setObjectName("frmPing");
     setWindowTitle(caption);
@@ -89,6 +101,9 @@ frmPing::frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWid
     connect(&Ping1, &EchoEngine::requestLost, this, &frmPing::Ping1_Lost);
     connect(&Ping1, &EchoEngine::requestFailed, this, &frmPing::Ping1_Failed);
     connect(&Ping1, &EchoEngine::stoppedSending, this, &frmPing::Ping1_Stopped);
+    frameTimer_.setSingleShot(true);
+    frameTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&frameTimer_, &QTimer::timeout, this, &frmPing::presentFrame);
 
     Form_Load();
 }
@@ -108,21 +123,21 @@ void frmPing::createControls()
     Command1->setAutoDefault(false);
 
     Label2 = addLabel(this, "Label2", "Packets Sent:", {8, 32, 81, 13});
-    SendLabel = addLabel(this, "SendLabel", {}, {96, 32, 65, 13});
+    SendLabel = addValue(this, "SendLabel", {96, 32, 65, 13});
     Label4 = addLabel(this, "Label4", "Received:", {168, 32, 59, 13});
-    RecvLabel = addLabel(this, "RecvLabel", {}, {232, 32, 65, 13});
+    RecvLabel = addValue(this, "RecvLabel", {232, 32, 65, 13});
     Label5 = addLabel(this, "Label5", "Loss:", {304, 32, 31, 13});
     Label5->setToolTip(totalLossTip);
-    LossLabel = addLabel(this, "LossLabel", {}, {344, 32, 39, 13});
+    LossLabel = addValue(this, "LossLabel", {344, 32, 39, 13});
     LossLabel->setToolTip(totalLossTip);
 
     Label3 = addLabel(this, "Label3", "Average ping:", {8, 48, 80, 13});
-    avping = addLabel(this, "avping", {}, {96, 48, 64, 13});
+    avping = addValue(this, "avping", {96, 48, 64, 13});
     Label6 = addLabel(this, "Label6", "Current ping:", {168, 48, 74, 13});
-    cping = addLabel(this, "cping", {}, {248, 48, 65, 13});
+    cping = addValue(this, "cping", {248, 48, 65, 13});
     Label8 = addLabel(this, "Label8", "Loss:", {304, 48, 31, 13});
 
-    wndLoss = addLabel(this, "wndLoss", {}, {344, 48, 39, 13});
+    wndLoss = addValue(this, "wndLoss", {344, 48, 39, 13});
 
     // Screen readers hear each value with its caption, and the graph as a
     // summary; the band lies under the credit lines.
@@ -244,6 +259,7 @@ void frmPing::Ping1_RequestSent()
     sentCount_ += 1;
     showText(SendLabel, countText(sentCount_));
     showFailure({});
+    changed(true);
 }
 
 // Read for the failure line alone: the counters and the graph already show
@@ -253,6 +269,7 @@ void frmPing::Ping1_Failed(int /*sequence*/, int reason, int detail)
     const std::string text = failureText(EchoFailure(reason), detail, Ping1.host().toStdString());
     if (!text.empty())
         showFailure(QString::fromStdString(text));
+    changed(false);
 }
 
 // The engine gave up on the host text: the button offers Start again, and
@@ -261,6 +278,7 @@ void frmPing::Ping1_Stopped()
 {
     Command1->setText("Start");
     beep_();
+    changed(false);
 }
 
 void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
@@ -324,8 +342,8 @@ void frmPing::showFailure(const QString &text)
         failureLine_->fontMetrics().elidedText(text, Qt::ElideMiddle, failureLine_->width() - 8));
     failureLine_->setAccessibleDescription(text);
     failureLine_->setVisible(!text.isEmpty());
-    QAccessibleEvent changed(failureLine_, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&changed);
+    QAccessibleEvent described(failureLine_, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&described);
 }
 
 void frmPing::pushLag(int16_t value, int times)
@@ -352,10 +370,60 @@ void frmPing::tekenLag()
     // rest of the drawing is always the background.
     update(lag_.graphLeft + 1, lag_.graphTop, lag_.lagCount, height() - lag_.graphTop);
     graphBand_->redrawn();
+    changed(false);
 }
 
 void frmPing::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.drawImage(0, 0, drawing_);
+}
+
+// Qt asks to repaint whatever changed; the pacer decides when.
+bool frmPing::event(QEvent *event)
+{
+    if (event->type() != QEvent::UpdateRequest)
+        return QWidget::event(event);
+    if (!changesNoted_)
+        pacer_.changed(FramePacer::Clock::now(), false); // typing, the cursor, the button
+    scheduleFrame();
+    return true;
+}
+
+// Called by each handler once it has made all its changes: a frame that is
+// due is presented at once.
+void frmPing::changed(bool mayWait)
+{
+    pacer_.changed(FramePacer::Clock::now(), mayWait);
+    changesNoted_ = true;
+    scheduleFrame();
+}
+
+void frmPing::scheduleFrame()
+{
+    const auto now = FramePacer::Clock::now();
+    const auto due = pacer_.due();
+    if (!due)
+        frameTimer_.stop();
+    else if (*due <= now)
+        presentFrame();
+    else
+        frameTimer_.start(std::chrono::ceil<std::chrono::milliseconds>(*due - now));
+}
+
+void frmPing::presentFrame()
+{
+    const auto now = FramePacer::Clock::now();
+    const auto due = pacer_.due();
+    if (!due)
+        return;
+    if (*due > now) {
+        scheduleFrame();
+        return;
+    }
+    frameTimer_.stop();
+    QEvent sync(QEvent::UpdateRequest);
+    QWidget::event(&sync); // paints what changed and hands it to the screen
+    pacer_.presented(now);
+    changesNoted_ = false;
 }

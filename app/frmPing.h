@@ -1,10 +1,12 @@
 #pragma once
 
 #include "EchoEngine.h"
+#include "FramePacer.h"
 #include "LagConstants.h"
 #include "LagHistory.h"
 
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -36,6 +38,7 @@ class frmPing : public QWidget {
     void Command1_Click();
 
   protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
   private:
@@ -54,6 +57,9 @@ class frmPing : public QWidget {
     void pushLag(int16_t value, int times = 1);
     void turnOnPersistentDrawing();
     void tekenLag();
+    void changed(bool mayWait);
+    void scheduleFrame();
+    void presentFrame();
 
     EchoEngine &Ping1;
     Beep beep_;
@@ -86,4 +92,8 @@ class frmPing : public QWidget {
     double sentCount_ = 0;
     double recvCount_ = 0;
     double lastSeq_ = 0;
+
+    FramePacer pacer_;
+    QTimer frameTimer_;
+    bool changesNoted_ = false; // the pacer knows of what Qt asks to repaint
 };

@@ -1,0 +1,60 @@
+#include "NumberText.h"
+#include "ValueLabel.h"
+#include "WindowLook.h"
+
+#include <QImage>
+#include <QTest>
+
+namespace {
+// What a label shows, painted at a device pixel ratio.
+QImage painted(QLabel &label, qreal ratio)
+{
+    QImage image(label.size() * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    label.render(&image);
+    return image;
+}
+} // namespace
+
+class TestValueLabel : public QObject {
+    Q_OBJECT
+
+  private slots:
+    // Every kind of text the value labels show, in the window's font and in
+    // others, at whole and fractional scales, pixel for pixel as QLabel
+    // paints it; texts outside the table (a host name, a wide count) too.
+    void paintsExactlyWhatQLabelPaints()
+    {
+        QStringList texts{"0",         " 0",       "-1",          "0 ms",  "0 %",  "100 %",
+                          "-32768 ms", "99999 ms", " 2147483647", "1E+15", "é ms", ""};
+        for (int i = 1; i < 2000; i += 37) {
+            texts << QString::fromStdString(countText(i)) << QString::fromStdString(msText(i))
+                  << QString::fromStdString(percentText(i % 101));
+        }
+        QFont serif("DejaVu Serif");
+        serif.setPixelSize(13);
+        for (const QFont &font : {windowFont(), serif, QFont()}) {
+            QWidget parent;
+            parent.setFont(font);
+            QLabel plain(&parent);
+            plain.setGeometry(0, 0, 65, 13);
+            plain.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            ValueLabel value({0, 0, 65, 13}, &parent);
+            for (const QString &text : texts) {
+                plain.setText(text);
+                value.setText(text);
+                for (qreal ratio : {1.0, 1.5, 2.0}) {
+                    if (painted(value, ratio) != painted(plain, ratio))
+                        QFAIL(qPrintable(QString("\"%1\" at %2x in %3 differs")
+                                             .arg(text)
+                                             .arg(ratio)
+                                             .arg(font.family())));
+                }
+            }
+        }
+    }
+};
+
+QTEST_MAIN(TestValueLabel)
+#include "test_value_label.moc"
