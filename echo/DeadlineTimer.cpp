@@ -3,6 +3,28 @@
 #include <algorithm>
 #include <climits>
 
+void DeadlineTimer::start(MonotonicTime deadline)
+{
+    if (armed_ == deadline)
+        return;
+    armed_ = deadline;
+    arm(deadline);
+}
+
+void DeadlineTimer::stop()
+{
+    if (!armed_)
+        return;
+    armed_.reset();
+    disarm();
+}
+
+void DeadlineTimer::expired()
+{
+    armed_.reset();
+    emit timeout();
+}
+
 // Qt's timers count whole milliseconds from now; rounding up keeps the
 // deadline from firing early.
 void DeadlineTimer::startFallback(MonotonicTime deadline)

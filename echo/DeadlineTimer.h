@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <optional>
+
 class QSocketNotifier;
 
 // A one-shot timer for an absolute deadline on the monotonic clock, as fine
@@ -20,6 +22,8 @@ class DeadlineTimer : public QObject {
     DeadlineTimer(const DeadlineTimer &) = delete;
     DeadlineTimer &operator=(const DeadlineTimer &) = delete;
 
+    // Setting the deadline already set, or stopping a stopped timer, costs
+    // no system call.
     void start(MonotonicTime deadline);
     void stop();
 
@@ -27,8 +31,12 @@ class DeadlineTimer : public QObject {
     void timeout();
 
   private:
+    void arm(MonotonicTime deadline); // each platform's own
+    void disarm();
     void expired();
     void startFallback(MonotonicTime deadline);
+
+    std::optional<MonotonicTime> armed_;
 
     int fd_ = -1; // a timerfd where the system has them
     QSocketNotifier *notifier_ = nullptr;

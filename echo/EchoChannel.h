@@ -60,9 +60,11 @@ class EchoChannel {
 
     // Hands one request to the system; 0 or the platform's error code.
     virtual int send(const EchoRequest &request) = 0;
-    // Ready while collect() has something to give.
+    // Ready while results wait in the system.
     virtual ReadyHandle readyHandle() const = 0;
-    // Never blocks: the next result, or nothing for now.
+    // Never blocks: the next result, or nothing for now. Called until it
+    // gives nothing, since a channel may hold results it read together,
+    // which its handle no longer signals.
     virtual std::optional<EchoResult> collect() = 0;
 };
 

@@ -48,8 +48,7 @@ IcmpEngine::IcmpEngine(EchoChannels channels, QObject *parent)
     for (auto *channel : {channelFor(icmp::Family::V4), channelFor(icmp::Family::V6)})
         if (channel)
             watch(*channel);
-    connect(&sendTimer_, &DeadlineTimer::timeout, this, &IcmpEngine::sendDue);
-    connect(&resolveTimer_, &DeadlineTimer::timeout, this, &IcmpEngine::giveUpOverdue);
+    connect(&timer_, &DeadlineTimer::timeout, this, &IcmpEngine::deadlineReached);
     connect(&lookups_, &BackgroundLookups::finished, this, &IcmpEngine::resolved);
 }
 
@@ -80,7 +79,7 @@ void IcmpEngine::setRunning(bool on)
     target_.reset();
     awaitedName_.reset();
     schedule_.stop();
-    sendTimer_.stop();
+    armTimer();
     if (on) {
         // Everything that may notify happens from the event loop, later.
         const unsigned run = run_;
@@ -94,7 +93,7 @@ void IcmpEngine::setSynchronous(bool on)
     synchronous_ = on;
     if (!on) {
         schedule_.settled(MonotonicClock::now());
-        armSendTimer();
+        armTimer();
     }
 }
 
@@ -102,7 +101,7 @@ void IcmpEngine::setInterval(double ms)
 {
     intervalMs_ = bounded(ms, minIntervalMs, maxMs, intervalMs_);
     schedule_.intervalChanged(wholeMs(intervalMs_));
-    armSendTimer();
+    armTimer();
 }
 
 double IcmpEngine::payloadSize() const
@@ -216,7 +215,7 @@ void IcmpEngine::aim(const IpAddress &target)
     target_ = target;
     lastTarget_ = target;
     schedule_.start(MonotonicClock::now());
-    armSendTimer();
+    armTimer();
 }
 
 void IcmpEngine::giveUp(EchoFailure reason, int detail)
@@ -224,17 +223,20 @@ void IcmpEngine::giveUp(EchoFailure reason, int detail)
     running_ = false;
     ++run_;
     schedule_.stop();
-    sendTimer_.stop();
+    armTimer();
     emit requestFailed(0, int(reason), detail);
     emit stoppedSending();
 }
 
-void IcmpEngine::sendDue()
+// The one timer serves both the next request and the next request to give
+// up on, so that each request costs one timer arm.
+void IcmpEngine::deadlineReached()
 {
+    giveUpOverdue();
     const MonotonicTime now = MonotonicClock::now();
     if (running_ && target_ && schedule_.due(now))
         sendOne(now);
-    armSendTimer();
+    armTimer();
 }
 
 void IcmpEngine::sendOne(MonotonicTime now)
@@ -271,7 +273,6 @@ void IcmpEngine::sendOne(MonotonicTime now)
     }
     request.deadline = now + wholeMs(timeoutMs_);
     const auto displaced = outstanding_.add(request);
-    armResolveTimer();
     if (displaced) {
         order_.lost(displaced->place);
         emit requestFailed(static_cast<qint16>(displaced->seq), int(EchoFailure::Timeout), 0);
@@ -284,7 +285,8 @@ void IcmpEngine::sendOne(MonotonicTime now)
 // that a reply held up in the socket by a busy moment here still counts.
 void IcmpEngine::collectFrom(EchoChannel &channel)
 {
-    for (int i = 0; i < resultsPerWakeUp; ++i) {
+    int results = 0;
+    for (; results < resultsPerWakeUp; ++results) {
         const auto result = channel.collect();
         if (!result)
             break;
@@ -293,7 +295,12 @@ void IcmpEngine::collectFrom(EchoChannel &channel)
         else
             fail(*result);
     }
+    // The channel may hold results it read in one go, which its handle
+    // no longer signals: come back for them.
+    if (results == resultsPerWakeUp)
+        QTimer::singleShot(0, this, [this, &channel] { collectFrom(channel); });
     giveUpOverdue();
+    armTimer();
 }
 
 void IcmpEngine::answer(const EchoResult &reply)
@@ -354,7 +361,6 @@ void IcmpEngine::giveUpOverdue()
     const auto overdue = outstanding_.takeOverdue(MonotonicClock::now(), currentPatience());
     if (!overdue.empty())
         settle();
-    armResolveTimer();
     for (const PendingRequest &request : overdue) {
         order_.lost(request.place);
         emit requestFailed(static_cast<qint16>(request.seq), int(EchoFailure::Timeout), 0);
@@ -381,25 +387,17 @@ MonotonicClock::duration IcmpEngine::currentPatience() const
 void IcmpEngine::settle()
 {
     schedule_.settled(MonotonicClock::now());
-    armSendTimer();
 }
 
-void IcmpEngine::armSendTimer()
+// Every way into the engine ends here: the timer is set for whichever comes
+// first, the next request or the next one to give up on.
+void IcmpEngine::armTimer()
 {
-    const auto due = schedule_.nextDue();
-    if (!running_ || !target_ || !due) {
-        sendTimer_.stop();
-        return;
-    }
-    sendTimer_.start(*due);
-}
-
-void IcmpEngine::armResolveTimer()
-{
-    const auto due = outstanding_.nextDue(currentPatience());
-    if (!due) {
-        resolveTimer_.stop();
-        return;
-    }
-    resolveTimer_.start(*due);
+    std::optional<MonotonicTime> due = outstanding_.nextDue(currentPatience());
+    if (const auto send = schedule_.nextDue(); running_ && target_ && send)
+        due = due ? std::min(*due, *send) : *send;
+    if (due)
+        timer_.start(*due);
+    else
+        timer_.stop();
 }

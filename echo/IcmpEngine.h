@@ -52,7 +52,7 @@ class IcmpEngine : public EchoEngine {
     void aim(const IpAddress &target);
     void retryLookupLater(EchoFailure reason, int detail);
     void giveUp(EchoFailure reason, int detail);
-    void sendDue();
+    void deadlineReached();
     void sendOne(MonotonicTime now);
     void collectFrom(EchoChannel &channel);
     void answer(const EchoResult &reply);
@@ -62,8 +62,7 @@ class IcmpEngine : public EchoEngine {
     void giveUpOverdue();
     void handOver();
     void settle();
-    void armSendTimer();
-    void armResolveTimer();
+    void armTimer();
     EchoChannel *channelFor(icmp::Family family);
     void watch(EchoChannel &channel);
 
@@ -71,8 +70,7 @@ class IcmpEngine : public EchoEngine {
     std::unique_ptr<EchoChannel> v6_;
     int v4Error_ = 0; // why a family has no channel
     int v6Error_ = 0;
-    DeadlineTimer sendTimer_;
-    DeadlineTimer resolveTimer_; // the next timeout, or end of patience
+    DeadlineTimer timer_; // the next request, or the next timeout or end of patience
     BackgroundLookups lookups_;
     std::optional<std::string> awaitedName_; // the name this run waits for
     unsigned run_ = 0; // tells results of an earlier switch-on from the current one

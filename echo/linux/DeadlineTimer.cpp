@@ -12,11 +12,16 @@ DeadlineTimer::DeadlineTimer(QObject *parent)
 {
     fallback_.setSingleShot(true);
     fallback_.setTimerType(Qt::PreciseTimer);
-    connect(&fallback_, &QTimer::timeout, this, &DeadlineTimer::timeout);
+    connect(&fallback_, &QTimer::timeout, this, &DeadlineTimer::expired);
     if (fd_ < 0)
         return;
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &DeadlineTimer::expired);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        uint64_t expirations = 0;
+        // Nothing to read when it was disarmed or re-armed since it became readable.
+        if (read(fd_, &expirations, sizeof expirations) == sizeof expirations)
+            expired();
+    });
 }
 
 DeadlineTimer::~DeadlineTimer()
@@ -26,7 +31,7 @@ DeadlineTimer::~DeadlineTimer()
 }
 
 // MonotonicClock is CLOCK_MONOTONIC here, the timerfd's clock.
-void DeadlineTimer::start(MonotonicTime deadline)
+void DeadlineTimer::arm(MonotonicTime deadline)
 {
     if (fd_ < 0) {
         startFallback(deadline);
@@ -40,19 +45,11 @@ void DeadlineTimer::start(MonotonicTime deadline)
     timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
-void DeadlineTimer::stop()
+void DeadlineTimer::disarm()
 {
     fallback_.stop();
     if (fd_ >= 0) {
         const itimerspec disarm{};
         timerfd_settime(fd_, 0, &disarm, nullptr);
     }
-}
-
-void DeadlineTimer::expired()
-{
-    uint64_t expirations = 0;
-    if (read(fd_, &expirations, sizeof expirations) != sizeof expirations)
-        return; // disarmed or re-armed since it became readable
-    emit timeout();
 }

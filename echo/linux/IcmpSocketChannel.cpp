@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr size_t bufferSize = 65536 + 512;
 constexpr int foreignPerCollect = 64; // then let the event loop breathe
 
 void enable(int fd, int level, int option)
@@ -203,8 +202,11 @@ std::unique_ptr<IcmpSocketChannel> IcmpSocketChannel::open(icmp::Family family, 
 
 IcmpSocketChannel::IcmpSocketChannel(int fd, const SocketFamily &family, SocketKind kind,
                                      uint16_t identifier)
-    : fd_(fd), family_(family), kind_(kind), identifier_(identifier), buffer_(bufferSize)
+    : fd_(fd), family_(family), kind_(kind), identifier_(identifier)
 {
+    // Left uninitialised: only the bytes the kernel writes take up memory.
+    for (Slot &slot : slots_)
+        slot.data.reset(new uint8_t[bufferSize]);
 }
 
 IcmpSocketChannel::~IcmpSocketChannel()
@@ -236,32 +238,52 @@ void IcmpSocketChannel::applyDontFragment(bool on)
 
 std::optional<EchoResult> IcmpSocketChannel::collect()
 {
-    for (int i = 0; i < foreignPerCollect; ++i) {
-        if (auto error = receiveError())
-            return error;
-        std::optional<EchoResult> result;
-        if (!receive(result))
-            return std::nullopt;
-        if (result)
+    // Stops only between batches, so that no packet is left held here
+    // while the socket no longer wakes the event loop.
+    for (int i = 0; i < foreignPerCollect || next_ < received_; ++i) {
+        if (next_ == received_) {
+            // A batch that left slots free emptied the queue when it was
+            // read: say so now, and read again on the next wake-up, rather
+            // than make a call that only finds the queue empty.
+            if (drained_) {
+                drained_ = false;
+                return std::nullopt;
+            }
+            // Woken with nothing queued: an ICMP error waits on the error
+            // queue (the kernel reports it to this read as a pending error).
+            if (!receiveBatch())
+                return kind_ == SocketKind::Datagram ? receiveError() : std::nullopt;
+        }
+        if (auto result = take(next_++))
             return result;
     }
     return std::nullopt; // the socket stays readable, so the event loop comes back
 }
 
-// Reads one packet into `result`, which stays empty when the packet is not
-// ours; false when there was none to read.
-bool IcmpSocketChannel::receive(std::optional<EchoResult> &result)
+// Reads what waits, up to a batch, in one call; false when nothing was read.
+bool IcmpSocketChannel::receiveBatch()
 {
-    alignas(cmsghdr) char control[256];
-    iovec io{buffer_.data(), buffer_.size()};
-    msghdr message{};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t n = recvmsg(fd_, &message, MSG_DONTWAIT);
-    if (n < 0)
-        return false;
+    for (size_t i = 0; i < batchSize; ++i) {
+        Slot &slot = slots_[i];
+        slot.io = {slot.data.get(), bufferSize};
+        msghdr &message = headers_[i].msg_hdr;
+        message = {};
+        message.msg_iov = &slot.io;
+        message.msg_iovlen = 1;
+        message.msg_control = slot.control;
+        message.msg_controllen = sizeof slot.control;
+    }
+    next_ = 0;
+    const int n = recvmmsg(fd_, headers_.data(), batchSize, MSG_DONTWAIT, nullptr);
+    received_ = n > 0 ? static_cast<size_t>(n) : 0;
+    drained_ = received_ > 0 && received_ < batchSize;
+    return received_ > 0;
+}
+
+// The result in slot `index`; nothing when the packet is not ours.
+std::optional<EchoResult> IcmpSocketChannel::take(size_t index)
+{
+    msghdr &message = headers_[index].msg_hdr;
     std::optional<WallTime> at;
     int hops = -1;
     for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
@@ -280,25 +302,25 @@ bool IcmpSocketChannel::receive(std::optional<EchoResult> &result)
         }
     }
     const bool raw = kind_ == SocketKind::Raw;
-    const auto bytes = std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n));
+    const auto bytes = std::span<const uint8_t>(slots_[index].data.get(), headers_[index].msg_len);
     const icmp::Message parsed =
         icmp::parse(family_.family, bytes, raw ? family_.rawFraming : icmp::Framing{});
     // A raw socket sees every echo reply and error of its family on this host.
     if (const auto *reply = std::get_if<icmp::EchoReply>(&parsed)) {
         if (!raw || reply->id == identifier_)
-            result = EchoResult{.kind = EchoResult::Kind::Reply,
-                                .seq = reply->seq,
-                                .payload = reply->payload,
-                                .hops = reply->ttl >= 0 ? reply->ttl : hops,
-                                .receivedAt = at.value_or(WallClock::now())};
+            return EchoResult{.kind = EchoResult::Kind::Reply,
+                              .seq = reply->seq,
+                              .payload = reply->payload,
+                              .hops = reply->ttl >= 0 ? reply->ttl : hops,
+                              .receivedAt = at.value_or(WallClock::now())};
     } else if (const auto *error = std::get_if<icmp::EchoError>(&parsed)) {
         if (!raw || error->id == identifier_)
-            result = EchoResult{.kind = EchoResult::Kind::IcmpError,
-                                .seq = error->seq,
-                                .type = error->type,
-                                .code = error->code};
+            return EchoResult{.kind = EchoResult::Kind::IcmpError,
+                              .seq = error->seq,
+                              .type = error->type,
+                              .code = error->code};
     }
-    return true;
+    return std::nullopt;
 }
 
 // An ICMP error the kernel matched to a datagram socket: the quoted request,

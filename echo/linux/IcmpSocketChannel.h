@@ -3,9 +3,11 @@
 #include "EchoChannel.h"
 #include "IcmpPacket.h"
 
+#include <sys/socket.h>
+
+#include <array>
 #include <memory>
 #include <optional>
-#include <vector>
 
 enum class SocketKind {
     Datagram, // unprivileged ICMP socket; the kernel owns the identifier
@@ -34,7 +36,8 @@ class IcmpSocketChannel : public EchoChannel {
 
   private:
     IcmpSocketChannel(int fd, const SocketFamily &family, SocketKind kind, uint16_t identifier);
-    bool receive(std::optional<EchoResult> &result);
+    bool receiveBatch();
+    std::optional<EchoResult> take(size_t index);
     std::optional<EchoResult> receiveError();
     void applyDontFragment(bool on);
 
@@ -43,6 +46,19 @@ class IcmpSocketChannel : public EchoChannel {
     SocketKind kind_;
     uint16_t identifier_;
     std::optional<bool> dontFragment_; // as last set on the socket
-    std::vector<uint8_t> buffer_;
     uint32_t drops_ = 0;
+
+    // Packets are read a batch at a time and handed out one by one.
+    static constexpr size_t batchSize = 8;
+    static constexpr size_t bufferSize = 65536 + 512; // the largest IP packet, and some
+    struct Slot {
+        std::unique_ptr<uint8_t[]> data;
+        iovec io{};
+        alignas(cmsghdr) char control[256]{};
+    };
+    std::array<Slot, batchSize> slots_;
+    std::array<mmsghdr, batchSize> headers_{};
+    size_t next_ = 0;     // the next slot to hand out
+    size_t received_ = 0; // slots the last read filled
+    bool drained_ = false;
 };

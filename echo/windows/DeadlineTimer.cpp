@@ -6,17 +6,17 @@ DeadlineTimer::DeadlineTimer(QObject *parent) : QObject(parent)
 {
     fallback_.setSingleShot(true);
     fallback_.setTimerType(Qt::PreciseTimer);
-    connect(&fallback_, &QTimer::timeout, this, &DeadlineTimer::timeout);
+    connect(&fallback_, &QTimer::timeout, this, &DeadlineTimer::expired);
 }
 
 DeadlineTimer::~DeadlineTimer() = default;
 
-void DeadlineTimer::start(MonotonicTime deadline)
+void DeadlineTimer::arm(MonotonicTime deadline)
 {
     startFallback(deadline);
 }
 
-void DeadlineTimer::stop()
+void DeadlineTimer::disarm()
 {
     fallback_.stop();
 }

@@ -1,11 +1,9 @@
-// The program as main wires it, pinging a host name whose lookup never
+// The program as main starts it, pinging a host name whose lookup never
 // answers: presses Start/Stop `presses` times, then closes the window after
 // `ms` milliseconds and prints "closing" as it does.
 // close_while_resolving NAME PRESSES MS
-#include "IcmpEngine.h"
-#include "frmPing.h"
+#include "Program.h"
 
-#include <QApplication>
 #include <QTimer>
 
 #include <cstdio>
@@ -15,11 +13,12 @@ int main(int argc, char **argv)
 {
     if (argc != 4)
         return 2;
-    EchoChannels channels = openEchoChannels();
-    QApplication app(argc, argv);
-    IcmpEngine engine(std::move(channels));
-    frmPing window(
-        engine, [] {}, argv[1]);
+    std::string failure;
+    const auto program = Program::start(
+        argv[0], argv[1], [] {}, failure);
+    if (!program)
+        return 1;
+    frmPing &window = program->window();
     window.show();
     for (int i = 0; i < std::strtol(argv[2], nullptr, 10); ++i)
         window.Command1_Click();
@@ -28,5 +27,5 @@ int main(int argc, char **argv)
         std::fflush(stdout);
         window.close();
     });
-    return app.exec();
+    return program->run();
 }
