@@ -27,6 +27,9 @@ const char *const totalLossTip = "Packet loss total.";
 // About 30 frames a second: smooth for a graph that moves one bar per reply,
 // and a third of the frames at 100 replies a second.
 constexpr auto framePeriod = std::chrono::microseconds(33'333);
+// Numbering starts over at 1 once more than this many requests went out: a
+// sequence number, not the loss marker, whatever the lag scale.
+constexpr int restartAfter = 1000;
 
 // The span the window-loss label covers: its samples at the interval in force.
 QString windowLossTip(int samples, double intervalMs)
@@ -149,7 +152,8 @@ void frmPing::createControls()
                                   {Label8, wndLoss}})
         caption->setBuddy(value);
     graphBand_ = new GraphBand(history_, lag_, this);
-    graphBand_->setGeometry(9, 64, 376, 41);
+    graphBand_->setGeometry(lagScale.bandLeft(), lagScale.graphTop, lagScale.lagCount,
+                            lagScale.bandHeight());
 
     Label7 = addLabel(this, "Label7", "Continuous ping with a lag graph.", {72, 72, 265, 17});
     Label9 = addLabel(this, "Label9", "Type a host, then press Start.", {96, 88, 225, 17});
@@ -184,7 +188,7 @@ void frmPing::Form_Load()
     SendLabel->setText("0");
     RecvLabel->setText("0");
     LossLabel->setText("0 %");
-    lag_ = {.lagLimit = 1000, .graphHeight = 40, .lagCount = 376, .graphLeft = 8, .graphTop = 64};
+    lag_ = lagScale;
     history_.reset(lag_.lagCount);
     showWindowSpan();
     turnOnPersistentDrawing();
@@ -296,7 +300,7 @@ void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
 // not only when it answers again.
 void frmPing::Ping1_Lost(qint16 seq)
 {
-    handleSample(seq, lag_.lagLimit);
+    handleSample(seq, lag_.lossMarker());
     tekenLag();
 }
 
@@ -304,9 +308,7 @@ void frmPing::Ping1_Lost(qint16 seq)
 // last one, the sample itself and the window statistics.
 void frmPing::handleSample(qint16 seq, int16_t sample)
 {
-    // Numbering starts over at 1 once more than 1000 requests went out; this
-    // 1000 is a sequence number, not the loss marker.
-    Ping1.setRestartSequence(roundToInt16(Ping1.lastSequenceSent()) > 1000);
+    Ping1.setRestartSequence(roundToInt16(Ping1.lastSequenceSent()) > restartAfter);
 
     // The counts as the labels show them, not the fields: after a Start the
     // sent label keeps the earlier run's count until the first request.
@@ -316,7 +318,7 @@ void frmPing::handleSample(qint16 seq, int16_t sample)
         showText(LossLabel, percentText(totalLossPercent(sent, received)));
     }
 
-    pushLag(lag_.lagLimit, missedReplies(seq, lastSeq_, lag_.lagCount));
+    pushLag(lag_.lossMarker(), missedReplies(seq, lastSeq_, lag_.lagCount));
     pushLag(sample);
     lastSeq_ = seq;
 
@@ -368,7 +370,7 @@ void frmPing::tekenLag()
     drawLagGraph(drawing_, history_, lag_, palette().color(QPalette::Window));
     // Only the band of bars changes (negative samples reach below it); the
     // rest of the drawing is always the background.
-    update(lag_.graphLeft + 1, lag_.graphTop, lag_.lagCount, height() - lag_.graphTop);
+    update(lag_.bandLeft(), lag_.graphTop, lag_.lagCount, height() - lag_.graphTop);
     graphBand_->redrawn();
     changed(false);
 }

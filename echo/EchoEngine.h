@@ -31,7 +31,6 @@ class EchoEngine : public QObject {
 
     // When true, a request waits until the previous one was answered or
     // timed out.
-    virtual bool synchronous() const = 0;
     virtual void setSynchronous(bool on) = 0;
 
     // A name or an address literal; resolved at each switch-on.
@@ -47,14 +46,11 @@ class EchoEngine : public QObject {
     virtual void setPayloadSize(double bytes) = 0;
 
     // When set, the next request carries sequence number 1; then it clears.
-    virtual bool restartSequence() const = 0;
     virtual void setRestartSequence(bool on) = 0;
 
     // Milliseconds after which an unanswered request counts as lost.
-    virtual double timeout() const = 0;
     virtual void setTimeout(double ms) = 0;
 
-    virtual bool dontFragment() const = 0;
     virtual void setDontFragment(bool on) = 0;
 
     // Sequence number of the newest request made, whether the kernel took it

@@ -23,7 +23,7 @@ class IcmpEngine : public EchoEngine {
 
     bool running() const override { return running_; }
     void setRunning(bool on) override;
-    bool synchronous() const override { return synchronous_; }
+    bool synchronous() const { return synchronous_; }
     void setSynchronous(bool on) override;
     QString host() const override { return host_; }
     void setHost(const QString &host) override { host_ = host; }
@@ -31,11 +31,11 @@ class IcmpEngine : public EchoEngine {
     void setInterval(double ms) override;
     double payloadSize() const override;
     void setPayloadSize(double bytes) override;
-    bool restartSequence() const override { return restart_; }
+    bool restartSequence() const { return restart_; }
     void setRestartSequence(bool on) override { restart_ = on; }
-    double timeout() const override { return timeoutMs_; }
+    double timeout() const { return timeoutMs_; }
     void setTimeout(double ms) override;
-    bool dontFragment() const override { return dontFragment_; }
+    bool dontFragment() const { return dontFragment_; }
     void setDontFragment(bool on) override;
     double lastSequenceSent() const override { return lastSent_; }
 

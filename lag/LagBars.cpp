@@ -7,8 +7,8 @@
 BarSpan barSpan(int i, int16_t v, const LagConstants &c, int surfaceHeight)
 {
     BarSpan bar;
-    bar.colour = v == c.lagLimit ? BarColour::Loss : BarColour::Time;
-    if (v == c.lagLimit + 1)
+    bar.colour = v == c.lossMarker() ? BarColour::Loss : BarColour::Time;
+    if (v == c.emptyMarker())
         bar.colour = BarColour::Background;
     bar.x = static_cast<int16_t>(c.graphLeft + i);
     const double yTop =

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LagConstants.h"
+
 #include <array>
 #include <cstdint>
 
@@ -8,9 +10,10 @@
 class LagHistory {
   public:
     static constexpr int capacity = 500;
-    static constexpr int16_t lossMarker = 1000;
-    static constexpr int16_t emptyMarker = 1001;
-    static constexpr int16_t clampedTime = 999;
+    static constexpr int16_t lossMarker = lagScale.lossMarker();
+    static constexpr int16_t emptyMarker = lagScale.emptyMarker();
+    static constexpr int16_t clampedTime = lossMarker - 1;
+    static_assert(lagScale.lagCount <= capacity);
 
     // 1-based, as the slots are numbered.
     int16_t slot(int i) const { return slots_.at(i - 1); }

@@ -15,7 +15,6 @@ class ScriptedEngine : public EchoEngine {
 
     bool running() const override { return running_; }
     void setRunning(bool on) override { record("running", on, running_); }
-    bool synchronous() const override { return synchronous_; }
     void setSynchronous(bool on) override { record("synchronous", on, synchronous_); }
     QString host() const override { return host_; }
     void setHost(const QString &host) override { record("host", host, host_); }
@@ -23,11 +22,8 @@ class ScriptedEngine : public EchoEngine {
     void setInterval(double ms) override { record("interval", ms, interval_); }
     double payloadSize() const override { return payload_; }
     void setPayloadSize(double bytes) override { record("payload", bytes, payload_); }
-    bool restartSequence() const override { return restart_; }
     void setRestartSequence(bool on) override { record("restart", on, restart_); }
-    double timeout() const override { return timeout_; }
     void setTimeout(double ms) override { record("timeout", ms, timeout_); }
-    bool dontFragment() const override { return dontFragment_; }
     void setDontFragment(bool on) override { record("dontFragment", on, dontFragment_); }
     double lastSequenceSent() const override { return lastSent; }
 
