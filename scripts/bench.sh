@@ -13,23 +13,20 @@ cmake --build build-release --target lagoscope-bench-window lagoscope-bench-peer
     lagoscope-bench-reply >/dev/null
 bin=build-release/bench
 
+source scripts/lib/lab.sh
 ns="lagoscope-bench-$$"
-ip netns add "$ns"
+lab_namespace "$ns"
 hog=""
 display=:$((90 + RANDOM % 100))
-trap '[ -n "$hog" ] && kill "$hog" 2>/dev/null; pkill -f "^Xvfb $display"; ip netns del "$ns"' EXIT
-ip -n "$ns" link set lo up
+at_exit '[ -n "$hog" ] && kill "$hog" 2>/dev/null; pkill -f "^Xvfb $display"'
 inns() { ip netns exec "$ns" "$@"; }
-inns sysctl -qw net.ipv4.ping_group_range="0 2147483647"
-kernel_echo() { inns sysctl -qw net.ipv4.icmp_echo_ignore_all=$((1 - $1)); }
 export QT_QPA_PLATFORM=xcb
 # One X server for every run, so that start-up figures are the program's own.
 inns Xvfb "$display" -screen 0 640x240x24 -nolisten tcp >/dev/null 2>&1 &
 export DISPLAY=$display
 sleep 1
 
-# The echo requests the namespace's kernel has received.
-echos() { inns awk '/^Icmp:/ && ++n == 2 {print $10}' /proc/net/snmp; }
+echos() { echo_requests "$ns"; }
 # CPU time (ns, from schedstat: clock ticks are too coarse for ping) and
 # wake-ups of all of a process's threads.
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {print s}'; }
@@ -54,16 +51,6 @@ syscalls_of() {
     awk -v e="$((e1 - e0))" '$NF == "total" {printf "%.1f", $4 / e}' "$log"
     rm -f "$log"
 }
-# The newest process matching pgrep's arguments, once it has started.
-pid_of() {
-    local _ found
-    for _ in $(seq 50); do
-        found=$(pgrep -n "$@") && echo "$found" && return
-        sleep 0.1
-    done
-    echo "no process: $*" >&2
-    return 1
-}
 rss_of() { awk '/^VmRSS:/ {printf "%.1f", $2 / 1024}' "/proc/$1/status"; }
 median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 field() { awk -v k="$1" '{for (i = 1; i < NF; ++i) if ($i == k) print $(i + 1)}'; }
@@ -80,11 +67,11 @@ echo "measuring: reply cost" >&2
 reply_us=$(for _ in 1 2 3; do $bin/lagoscope-bench-reply 2>/dev/null | grep -o '[0-9.]* us' | cut -d' ' -f1; done | median)
 
 echo "measuring: CPU, wake-ups, system calls, frames and memory at 10 and 100 ms" >&2
-kernel_echo 1
+kernel_echo 1 "$ns"
 declare -A cost calls rss fps
 for interval in 10 100; do
     window "$interval" 30
-    wpid=$(pid_of -f "^$bin/lagoscope-bench-window $interval")
+    wpid=$(wait_for_process -f "^$bin/lagoscope-bench-window $interval")
     cost[lago$interval]=$(cost_of "$wpid" 5 15)
     rss[lago$interval]=$(rss_of "$wpid")
     calls[lago$interval]=$(syscalls_of "$wpid" 5)
@@ -94,7 +81,7 @@ for interval in 10 100; do
     inns ping -q -i "$(awk -v i="$interval" 'BEGIN {print i / 1000}')" -w 30 127.0.0.1 >/dev/null &
     pinging=$!
     sleep 0.5
-    ppid=$(pid_of -x ping)
+    ppid=$(wait_for_process -x ping)
     cost[ping$interval]=$(cost_of "$ppid" 2 15)
     rss[ping$interval]=$(rss_of "$ppid")
     calls[ping$interval]=$(syscalls_of "$ppid" 5)
@@ -110,7 +97,7 @@ mapped=$(for _ in 1 2 3; do
 done | median)
 
 echo "measuring: request timing at 10 ms, on the peer's kernel timestamps" >&2
-kernel_echo 0
+kernel_echo 0 "$ns"
 inns $bin/lagoscope-bench-peer 0 14 10 >"$out.peer" &
 peer=$!
 sleep 0.5

@@ -7,11 +7,10 @@ scripts/deps.sh
 dpkg-query -W imagemagick >/dev/null 2>&1 || sudo apt-get install -y -qq imagemagick
 scripts/build.sh ci
 
+source scripts/lib/lab.sh
 ns="lagoscope-shot-$$"
-ip netns add "$ns"
-trap 'ip netns del "$ns"' EXIT
-ip -n "$ns" link set lo up
-ip netns exec "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
+lab_namespace "$ns"
+kernel_echo 0 "$ns"
 
 ip netns exec "$ns" xvfb-run -a -s "-screen 0 640x240x24" bash -c '
     build-ci/tests/scripted_host 50 &

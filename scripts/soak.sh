@@ -11,27 +11,20 @@ minutes=${1:-2}
 scripts/deps.sh test
 scripts/build.sh ci >/dev/null
 
+source scripts/lib/lab.sh
 ns="lagoscope-soak-$$"
-ip netns add "$ns"
+lab_namespace "$ns"
+kernel_echo 1 "$ns"
 window="build-ci/bench/lagoscope-bench-window 10 $((minutes * 60 + 60)) 127.0.0.1"
-trap 'pkill -f "^$window" 2>/dev/null; ip netns del "$ns"' EXIT
-ip -n "$ns" link set lo up
-ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
-ip netns exec "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_all=0
+at_exit 'pkill -f "^$window"'
 
 ip netns exec "$ns" xvfb-run -a -s "-screen 0 640x240x24" $window >/dev/null &
-pid=""
-for _ in $(seq 50); do
-    pid=$(pgrep -f "^$window" || true)
-    [ -n "$pid" ] && break
-    sleep 0.1
-done
-[ -n "$pid" ] || { echo "soak: the window did not start"; exit 1; }
+pid=$(wait_for_process -f "^$window") || { echo "soak: the window did not start"; exit 1; }
 
 alive() { [ -d "/proc/$pid" ] || { echo "FAILED: the window exited before the soak ended"; exit 1; }; }
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$pid/status"; }
 fds() { ls "/proc/$pid/fd" | wc -l; }
-echoes() { ip netns exec "$ns" awk '/^Icmp:/ && ++n == 2 {print $10}' /proc/net/snmp; }
+echoes() { echo_requests "$ns"; }
 now() { date +%s.%N; }
 
 sleep 5

@@ -60,7 +60,6 @@ if [ -z "${LAGOSCOPE_PEER_NS:-}" ]; then
     exit 2
 fi
 . tests/checks.sh
-kernel_echo() { sysctl -qw net.ipv4.icmp_echo_ignore_all="$((1 - $1))"; }
 
 # Runs one mode of the console test and tallies its checks; 77 is a skip.
 mode() {
@@ -83,7 +82,7 @@ mode() {
     fails=$((fails + failed))
 }
 
-echoes() { awk "$in_echos" /proc/net/snmp; }
+echoes() { echo_requests; }
 
 kernel_echo 1
 before=$(echoes)

@@ -19,6 +19,4 @@ summary() {
     [ "$fails" -eq 0 ]
 }
 
-# The awk program that reads, from /proc/net/snmp, how many echo requests
-# reached this network namespace's kernel (InEchos).
-in_echos='/^Icmp:/ && ++n == 2 {print $10}'
+. "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib/lab.sh"

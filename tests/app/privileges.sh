@@ -15,7 +15,7 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"; pkill -f "$dir/lagoscope" 2>/dev/null' EXIT
 chmod 755 "$dir"
 mkdir -m 700 "$dir/run" && chown "$user" "$dir/run" # keeps Qt quiet about it
-echoes() { awk "$in_echos" /proc/net/snmp; }
+echoes() { echo_requests; }
 
 # Runs the copy as $user for about two seconds: "pid echoes-sent".
 run() {

@@ -286,9 +286,6 @@ class TestEngineParts : public QObject {
         QCOMPARE(counter.take(false), 65535);
         QCOMPARE(counter.take(false), 0);
         QCOMPARE(counter.take(false), 1);
-        // The window reads them as signed 16-bit numbers.
-        QCOMPARE(static_cast<int16_t>(uint16_t(32768)), -32768);
-        QCOMPARE(static_cast<int16_t>(uint16_t(65535)), -1);
     }
 };
 
