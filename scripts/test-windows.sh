@@ -127,7 +127,7 @@ qt_test() { # name [environment...]: one test program, its result file read
 }
 cp "$HOME/.cache/lagoscope/qt6-windows/bin/Qt6Test.dll" "$tests/"
 for name in test_lag_history test_number_text test_lag_graph test_window test_reply_stats \
-    test_host_box test_engine_parts; do
+    test_host_box test_engine_parts test_value_label test_frames; do
     check "$name.exe under Wine" "qt_test $name"
 done
 check "test_window.exe under Wine on a screen scaled to twice the size" \
