@@ -1,23 +1,5 @@
 #include "CommandLine.h"
 
-#include <QStringList>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
-QString commandLineText([[maybe_unused]] int argc, [[maybe_unused]] const char *const *argv)
-{
-#ifdef Q_OS_WIN
-    return argumentText(QString::fromWCharArray(GetCommandLineW()));
-#else
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments.join(' ');
-#endif
-}
-
 QString argumentText(QStringView commandLine)
 {
     const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };

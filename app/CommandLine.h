@@ -7,7 +7,12 @@
 // line as one string, and the host text is what follows the program's own
 // name there, as typed; elsewhere it is the arguments after the program's
 // name, joined by single spaces and otherwise as given.
+// Each platform's own, in its folder.
 QString commandLineText(int argc, const char *const *argv);
+
+// Whether there is a display to open the window on; without one Qt would
+// abort with a message about plugins that helps nobody. Each platform's own.
+bool hasDisplay();
 
 // What follows the program's name and the blanks after it in a Windows
 // command line. The name is quoted or ends at the first blank, as the

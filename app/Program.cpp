@@ -1,7 +1,6 @@
 #include "Program.h"
 
-#include "PermissionAdvice.h"
-#include "Privileges.h"
+#include "Platform.h"
 
 #include <QIcon>
 

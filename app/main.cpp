@@ -8,19 +8,6 @@ namespace {
 const char *const usage = "usage: lagoscope [host]\n"
                           "       lagoscope --help | --version\n";
 
-// A window needs a display; without one Qt would abort with a message about
-// plugins that helps nobody.
-bool hasDisplay()
-{
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-#else
-    return true;
-#endif
-}
-
 } // namespace
 
 int main(int argc, char *argv[])

@@ -2,8 +2,7 @@
 // it measures against this machine's loopback: lagoscope-bench-cadence
 // [interval ms] [requests] [127.0.0.1 | ::1].
 #include "IcmpEngine.h"
-#include "PermissionAdvice.h"
-#include "Privileges.h"
+#include "Platform.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,7 @@
 #include "DeadlineTimer.h"
 
+#include <QTimer>
+
 #include <algorithm>
 #include <climits>
 
@@ -25,12 +27,11 @@ void DeadlineTimer::expired()
     emit timeout();
 }
 
-// Qt's timers count whole milliseconds from now; rounding up keeps the
-// deadline from firing early.
-void DeadlineTimer::startFallback(MonotonicTime deadline)
+// Rounding up keeps the deadline from firing early.
+void DeadlineTimer::startQtTimer(QTimer &timer, MonotonicTime deadline)
 {
     using namespace std::chrono;
     const auto wait =
         ceil<milliseconds>(std::max(deadline - MonotonicClock::now(), nanoseconds(0)));
-    fallback_.start(static_cast<int>(std::min<int64_t>(wait.count(), INT_MAX)));
+    timer.start(static_cast<int>(std::min<int64_t>(wait.count(), INT_MAX)));
 }

@@ -3,11 +3,11 @@
 #include "Clocks.h"
 
 #include <QObject>
-#include <QTimer>
 
+#include <memory>
 #include <optional>
 
-class QSocketNotifier;
+class QTimer;
 
 // A one-shot timer for an absolute deadline on the monotonic clock, as fine
 // as the system allows (a timerfd behind a socket notifier on Linux), so
@@ -31,14 +31,14 @@ class DeadlineTimer : public QObject {
     void timeout();
 
   private:
-    void arm(MonotonicTime deadline); // each platform's own
+    struct Native; // each platform's own: a timer and how it is set
+    void arm(MonotonicTime deadline);
     void disarm();
     void expired();
-    void startFallback(MonotonicTime deadline);
+    // Qt's timers count whole milliseconds: the fallback where a platform
+    // has nothing finer.
+    static void startQtTimer(QTimer &timer, MonotonicTime deadline);
 
     std::optional<MonotonicTime> armed_;
-
-    int fd_ = -1; // a timerfd where the system has them
-    QSocketNotifier *notifier_ = nullptr;
-    QTimer fallback_;
+    std::unique_ptr<Native> native_;
 };

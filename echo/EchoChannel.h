@@ -12,15 +12,13 @@
 // What a platform offers the engine for one address family: send an echo
 // request, and collect what became of it. Each platform implements it once,
 // in its own folder (linux/, windows/); the engine ties its ready handle to
-// the event loop and does all the bookkeeping.
+// the event loop (Platform.h) and does all the bookkeeping.
 
-#ifdef _WIN32
-// An event, signalled while results wait. Requests end in procedure calls
-// on the thread that sent them, so that thread must wait alertably.
-using ReadyHandle = void *;
-#else
-using ReadyHandle = int; // a descriptor, readable while results wait
-#endif
+// What the event loop waits on, as the platform's watch understands it: a
+// descriptor on Linux, readable while results wait; an event on Windows,
+// signalled while results wait (requests end in procedure calls on the
+// thread that sent them, so that thread must wait alertably).
+using ReadyHandle = std::intptr_t;
 
 struct EchoRequest {
     IpAddress to;
@@ -74,6 +72,3 @@ struct EchoChannels {
     int v4Error = 0; // why a family has no channel, in the platform's codes
     int v6Error = 0;
 };
-
-// Opens one channel per family, in the least privileged way the system allows.
-EchoChannels openEchoChannels();

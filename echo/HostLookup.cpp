@@ -1,28 +1,15 @@
 #include "HostLookup.h"
 
 // getaddrinfo is the same call in POSIX and in Winsock; only the headers
-// differ, and Winsock must be started once before it answers.
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#endif
+// and the start differ.
+#include "SystemSockets.h"
 
 #include <cstring>
 
 LookupResult lookUpHost(const std::string &name, bool literalOnly)
 {
-#ifdef _WIN32
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    if (!started)
+    if (!socketsStarted())
         return {.addresses = {}, .error = EAI_FAIL};
-#endif
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_RAW; // one answer per address, not one per socket type

@@ -1,15 +1,10 @@
 #include "IcmpEngine.h"
 
 #include "EchoData.h"
-#include "PermissionAdvice.h"
+#include "Platform.h"
 
 #include <QTimer>
 #include <QUrl>
-#ifdef Q_OS_WIN
-#include <QWinEventNotifier>
-#else
-#include <QSocketNotifier>
-#endif
 
 #include <cerrno>
 #include <climits>
@@ -47,22 +42,10 @@ IcmpEngine::IcmpEngine(EchoChannels channels, QObject *parent)
     tokenKey_ = uint64_t(random()) << 32 | random();
     for (auto *channel : {channelFor(icmp::Family::V4), channelFor(icmp::Family::V6)})
         if (channel)
-            watch(*channel);
+            watchReadyHandle(channel->readyHandle(), this,
+                             [this, channel] { collectFrom(*channel); });
     connect(&timer_, &DeadlineTimer::timeout, this, &IcmpEngine::deadlineReached);
     connect(&lookups_, &BackgroundLookups::finished, this, &IcmpEngine::resolved);
-}
-
-void IcmpEngine::watch(EchoChannel &channel)
-{
-#ifdef Q_OS_WIN
-    auto *notifier = new QWinEventNotifier(channel.readyHandle(), this);
-    connect(notifier, &QWinEventNotifier::activated, this,
-            [this, &channel] { collectFrom(channel); });
-#else
-    auto *notifier = new QSocketNotifier(channel.readyHandle(), QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this,
-            [this, &channel] { collectFrom(channel); });
-#endif
 }
 
 EchoChannel *IcmpEngine::channelFor(icmp::Family family)

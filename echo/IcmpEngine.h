@@ -64,7 +64,6 @@ class IcmpEngine : public EchoEngine {
     void settle();
     void armTimer();
     EchoChannel *channelFor(icmp::Family family);
-    void watch(EchoChannel &channel);
 
     std::unique_ptr<EchoChannel> v4_;
     std::unique_ptr<EchoChannel> v6_;

@@ -27,7 +27,7 @@ class IcmpSocketChannel : public EchoChannel {
     ~IcmpSocketChannel() override;
 
     int send(const EchoRequest &request) override;
-    ReadyHandle readyHandle() const override { return fd_; }
+    ReadyHandle readyHandle() const override { return fd_; } // a descriptor
     std::optional<EchoResult> collect() override;
 
     // Packets the kernel dropped because the socket's queue was full, as of

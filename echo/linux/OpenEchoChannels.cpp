@@ -1,5 +1,5 @@
 #include "IcmpSocketChannel.h"
-#include "PermissionAdvice.h"
+#include "Platform.h"
 
 #include <sys/capability.h>
 

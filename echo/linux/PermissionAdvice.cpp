@@ -1,4 +1,4 @@
-#include "PermissionAdvice.h"
+#include "Platform.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "Privileges.h"
+#include "Platform.h"
 
 #include <linux/securebits.h>
 #include <sys/capability.h>

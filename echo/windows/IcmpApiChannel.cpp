@@ -190,15 +190,22 @@ struct IcmpApiChannel::Request {
     std::vector<uint8_t> reply; // the API writes the outcome here
 };
 
+struct RequestEnd {
+    static void call(void *context)
+    {
+        auto *request = static_cast<IcmpApiChannel::Request *>(context);
+        if (request->channel)
+            request->channel->ended(request);
+        else
+            delete request; // its channel closed before the system let go of it
+    }
+};
+
 namespace {
 
 VOID NTAPI requestEnded(PVOID context, PIO_STATUS_BLOCK, ULONG)
 {
-    auto *request = static_cast<IcmpApiChannel::Request *>(context);
-    if (request->channel)
-        request->channel->ended(request);
-    else
-        delete request; // its channel closed before the system let go of it
+    RequestEnd::call(context);
 }
 
 } // namespace
@@ -325,12 +332,4 @@ EchoResult IcmpApiChannel::resultOf(Request &request) const
     }
     result.systemError = static_cast<int>(outcome.status);
     return result;
-}
-
-EchoChannels openEchoChannels()
-{
-    EchoChannels channels;
-    channels.v4 = IcmpApiChannel::open(icmp::Family::V4, channels.v4Error);
-    channels.v6 = IcmpApiChannel::open(icmp::Family::V6, channels.v6Error);
-    return channels;
 }

@@ -22,14 +22,15 @@ class IcmpApiChannel : public EchoChannel {
     ~IcmpApiChannel() override;
 
     int send(const EchoRequest &request) override;
-    ReadyHandle readyHandle() const override { return ready_; }
+    ReadyHandle readyHandle() const override { return reinterpret_cast<ReadyHandle>(ready_); }
     std::optional<EchoResult> collect() override;
 
+  private:
     struct Request;
+    friend struct RequestEnd; // the procedure call the system makes
     // From the procedure call: `request` has ended.
     void ended(Request *request);
 
-  private:
     IcmpApiChannel(const ApiFamily &family, void *icmp, void *ready);
     EchoResult resultOf(Request &request) const;
 

@@ -5,7 +5,7 @@
 #include "IcmpResponder.h"
 #include "IcmpSocketChannel.h"
 #include "Patience.h"
-#include "Privileges.h"
+#include "Platform.h"
 #include "SwallowingNameServer.h"
 
 #include <QElapsedTimer>

@@ -14,7 +14,7 @@
 #include "HostLookup.h"
 #include "IcmpApiChannel.h"
 #include "Outstanding.h"
-#include "PermissionAdvice.h"
+#include "Platform.h"
 
 #include <windows.h>
 
@@ -82,7 +82,8 @@ std::vector<Ended> exchange(EchoChannel &channel, const IpAddress &to, int count
             table.add(request);
             ++sent;
         }
-        if (WaitForSingleObjectEx(channel.readyHandle(), 1, TRUE) != WAIT_OBJECT_0)
+        if (WaitForSingleObjectEx(reinterpret_cast<HANDLE>(channel.readyHandle()), 1, TRUE) !=
+            WAIT_OBJECT_0)
             continue;
         while (const auto result = channel.collect()) {
             const bool intact = result->kind != EchoResult::Kind::Reply ||
