@@ -134,6 +134,18 @@ std::vector<uint8_t> buildEchoRequest(Family family, uint16_t id, uint16_t seq,
     return packet;
 }
 
+std::vector<uint8_t> buildEchoReply(Family family, std::span<const uint8_t> request)
+{
+    std::vector<uint8_t> packet(request.begin(), request.end());
+    if (packet.size() < headerSize)
+        return packet;
+    packet[0] = types(family).echoReply;
+    packet[2] = packet[3] = 0;
+    if (rules(family).senderChecksums)
+        writeChecksum(packet);
+    return packet;
+}
+
 Message parse(Family family, std::span<const uint8_t> packet, Framing framing)
 {
     int ttl = -1;

@@ -31,6 +31,9 @@ void writeChecksum(std::span<uint8_t> message);
 // kernel computes the ICMPv6 one, which covers the addresses.
 std::vector<uint8_t> buildEchoRequest(Family family, uint16_t id, uint16_t seq,
                                       std::span<const uint8_t> payload);
+// The reply an answering host makes of a whole echo request, checksummed the
+// same way.
+std::vector<uint8_t> buildEchoReply(Family family, std::span<const uint8_t> request);
 
 struct EchoReply {
     uint16_t id = 0;

@@ -46,8 +46,9 @@ class IcmpFlood {
   private:
     void run(bool v4, int rate, std::chrono::seconds longest)
     {
-        const uint8_t reply = v4 ? 0 : 129, request = v4 ? 8 : 128;
-        const uint8_t unreachable = v4 ? 3 : 1;
+        const icmp::Types &types = icmp::types(v4 ? icmp::Family::V4 : icmp::Family::V6);
+        const uint8_t reply = types.echoReply, request = types.echoRequest;
+        const uint8_t unreachable = types.errors[0];
         sockaddr_storage to{};
         socklen_t length = 0;
         if (v4) {

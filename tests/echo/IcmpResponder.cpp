@@ -183,7 +183,8 @@ void IcmpResponder::run()
             if (action.drop)
                 continue;
 
-            std::vector<uint8_t> reply(packet.begin(), packet.end());
+            std::vector<uint8_t> reply =
+                icmp::buildEchoReply(v4 ? icmp::Family::V4 : icmp::Family::V6, packet);
             if (action.unreachable) {
                 std::vector<uint8_t> quote =
                     v4 ? std::vector<uint8_t>(ipHeader.begin(), ipHeader.end())
@@ -192,7 +193,6 @@ void IcmpResponder::run()
                 reply = {uint8_t(v4 ? 3 : 1), uint8_t(v4 ? 1 : 3), 0, 0, 0, 0, 0, 0};
                 reply.insert(reply.end(), quote.begin(), quote.end());
             } else {
-                reply[0] = v4 ? 0 : 129;
                 if (action.foreignId)
                     reply[4] ^= 0x55;
                 if (action.corruption == Corruption::Truncate)

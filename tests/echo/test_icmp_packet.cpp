@@ -28,16 +28,6 @@ std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uint8_t> &
     return a;
 }
 
-// The echo request turned into its reply, as an answering host does.
-std::vector<uint8_t> replyTo(std::vector<uint8_t> request, Family family)
-{
-    request[0] = family == Family::V4 ? 0 : 129;
-    request[2] = request[3] = 0;
-    if (family == Family::V4)
-        writeChecksum(request);
-    return request;
-}
-
 const Framing raw4{.ipHeader = true, .verifyChecksum = true};
 
 // The same IPv4 header with four bytes of options.
@@ -114,7 +104,7 @@ class TestIcmpPacket : public QObject {
     void repliesParseOnEveryFraming()
     {
         const auto request = buildEchoRequest(Family::V4, 77, 5, payloadFor(1, 32));
-        const auto reply = replyTo(request, Family::V4);
+        const auto reply = buildEchoReply(Family::V4, request);
         const auto framed = concat(ip4Header(reply.size(), 57), reply);
         const auto message = parse(Family::V4, framed, raw4);
         const auto *r = std::get_if<EchoReply>(&message);
@@ -128,7 +118,8 @@ class TestIcmpPacket : public QObject {
         QVERIFY(std::holds_alternative<EchoReply>(bareMessage));
         QCOMPARE(std::get<EchoReply>(bareMessage).ttl, -1);
 
-        const auto v6 = replyTo(buildEchoRequest(Family::V6, 3, 9, payloadFor(2, 4)), Family::V6);
+        const auto v6 =
+            buildEchoReply(Family::V6, buildEchoRequest(Family::V6, 3, 9, payloadFor(2, 4)));
         const auto m6 = parse(Family::V6, v6, bare);
         QVERIFY(std::holds_alternative<EchoReply>(m6));
         QCOMPARE(std::get<EchoReply>(m6).seq, 9);
@@ -138,7 +129,7 @@ class TestIcmpPacket : public QObject {
     void ignoresWhatIsNoReplyOfOurs()
     {
         const auto request = buildEchoRequest(Family::V4, 77, 5, payloadFor(1, 32));
-        const auto reply = replyTo(request, Family::V4);
+        const auto reply = buildEchoReply(Family::V4, request);
         const auto framed = concat(ip4Header(reply.size()), reply);
         auto rejected = [](Family f, const std::vector<uint8_t> &bytes, Framing framing) {
             return std::holds_alternative<std::monostate>(parse(f, bytes, framing));
@@ -166,14 +157,14 @@ class TestIcmpPacket : public QObject {
         QVERIFY(rejected(Family::V4, coded, bare));
         // A v4 reply read as v6, and the reverse.
         QVERIFY(rejected(Family::V6, reply, bare));
-        QVERIFY(rejected(Family::V4, replyTo(request, Family::V6), bare));
+        QVERIFY(rejected(Family::V4, buildEchoReply(Family::V6, request), bare));
         QVERIFY(rejected(Family::V4, {}, raw4));
     }
 
     void trailingPaddingIsCutByTheIpLength()
     {
         const auto reply =
-            replyTo(buildEchoRequest(Family::V4, 1, 2, payloadFor(3, 10)), Family::V4);
+            buildEchoReply(Family::V4, buildEchoRequest(Family::V4, 1, 2, payloadFor(3, 10)));
         auto padded = concat(ip4Header(reply.size()), reply);
         padded.insert(padded.end(), {0, 0, 0});
         const auto message = parse(Family::V4, padded, raw4);
