@@ -26,7 +26,6 @@ inns Xvfb "$display" -screen 0 640x240x24 -nolisten tcp >/dev/null 2>&1 &
 export DISPLAY=$display
 sleep 1
 
-echos() { echo_requests "$ns"; }
 # CPU time (ns, from schedstat: clock ticks are too coarse for ping) and
 # wake-ups of all of a process's threads.
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {print s}'; }
@@ -35,9 +34,9 @@ wakeups() { cat /proc/"$1"/task/*/status | awk '/voluntary_ctxt_switches/ {s += 
 cost_of() {
     local pid=$1 settle=$2 seconds=$3 c0 c1 w0 w1 e0 e1
     sleep "$settle"
-    c0=$(cpu_ns "$pid") w0=$(wakeups "$pid") e0=$(echos)
+    c0=$(cpu_ns "$pid") w0=$(wakeups "$pid") e0=$(echo_requests "$ns")
     sleep "$seconds"
-    c1=$(cpu_ns "$pid") w1=$(wakeups "$pid") e1=$(echos)
+    c1=$(cpu_ns "$pid") w1=$(wakeups "$pid") e1=$(echo_requests "$ns")
     awk -v c="$((c1 - c0))" -v w="$((w1 - w0))" -v e="$((e1 - e0))" -v s="$seconds" \
         'BEGIN {printf "%.2f %.0f %.2f", c / s / 1e7, c / e / 1e3, w / e}'
 }
@@ -45,9 +44,9 @@ cost_of() {
 syscalls_of() {
     local pid=$1 seconds=$2 e0 e1 log
     log=$(mktemp)
-    e0=$(echos)
+    e0=$(echo_requests "$ns")
     timeout -s INT "$seconds" strace -c -f -p "$pid" -o "$log" >/dev/null 2>&1 || true
-    e1=$(echos)
+    e1=$(echo_requests "$ns")
     awk -v e="$((e1 - e0))" '$NF == "total" {printf "%.1f", $4 / e}' "$log"
     rm -f "$log"
 }

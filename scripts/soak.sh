@@ -24,11 +24,10 @@ pid=$(wait_for_process -f "^$window") || { echo "soak: the window did not start"
 alive() { [ -d "/proc/$pid" ] || { echo "FAILED: the window exited before the soak ended"; exit 1; }; }
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$pid/status"; }
 fds() { ls "/proc/$pid/fd" | wc -l; }
-echoes() { echo_requests "$ns"; }
 now() { date +%s.%N; }
 
 sleep 5
-t0=$(now) e0=$(echoes)
+t0=$(now) e0=$(echo_requests "$ns")
 sleep 55
 alive
 rss1=$(rss) fds1=$(fds)
@@ -37,10 +36,10 @@ end=$(($(date +%s) + (minutes - 1) * 60))
 while [ "$(date +%s)" -lt "$end" ]; do
     sleep 30
     alive
-    echo "  RSS $(rss) kB, $(fds) descriptors, $(($(echoes) - e0)) requests"
+    echo "  RSS $(rss) kB, $(fds) descriptors, $(($(echo_requests "$ns") - e0)) requests"
 done
 alive
-t1=$(now) e1=$(echoes) rss2=$(rss) fds2=$(fds)
+t1=$(now) e1=$(echo_requests "$ns") rss2=$(rss) fds2=$(fds)
 requests=$((e1 - e0))
 expected=$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%d", (b - a) * 100}')
 echo "after $minutes min: RSS ${rss2} kB ($((rss2 - rss1)) kB since minute 1), ${fds2} descriptors"

@@ -82,13 +82,12 @@ mode() {
     fails=$((fails + failed))
 }
 
-echoes() { echo_requests; }
 
 kernel_echo 1
-before=$(echoes)
+before=$(echo_requests)
 mode kernel
 check "the 13 requests (one to start Wine's ICMP service) reached this namespace's kernel" \
-    '[ "$(($(echoes) - before))" -eq 13 ]'
+    '[ "$(($(echo_requests) - before))" -eq 13 ]'
 
 # answered_by SCRIPT MODE...: runs a mode while the answering host follows
 # SCRIPT ("hold MS" or "unreachable").
@@ -139,8 +138,8 @@ green_in_graph() { # window: the graph band holds green bars
     xwd -id "$1" -silent | convert xwd:- -crop 376x41+9+64 txt:- | grep -qi '#00C000'
 }
 screenshot() { xwd -id "$1" -silent | convert xwd:- "build-windows-app/package/$2.png"; }
-rises() { local a; a=$(echoes); sleep 1; [ "$(echoes)" -gt "$a" ]; }
-still() { local a; a=$(echoes); sleep 1; [ "$(echoes)" -eq "$a" ]; }
+rises() { local a; a=$(echo_requests); sleep 1; [ "$(echo_requests)" -gt "$a" ]; }
+still() { local a; a=$(echo_requests); sleep 1; [ "$(echo_requests)" -eq "$a" ]; }
 ended() { # pid: gone within 10 s
     local _
     for _ in $(seq 50); do

@@ -204,9 +204,16 @@ IcmpSocketChannel::IcmpSocketChannel(int fd, const SocketFamily &family, SocketK
                                      uint16_t identifier)
     : fd_(fd), family_(family), kind_(kind), identifier_(identifier)
 {
-    // Left uninitialised: only the bytes the kernel writes take up memory.
-    for (Slot &slot : slots_)
+    for (size_t i = 0; i < batchSize; ++i) {
+        Slot &slot = slots_[i];
+        // Left uninitialised: only the bytes the kernel writes take up memory.
         slot.data.reset(new uint8_t[bufferSize]);
+        slot.io = {slot.data.get(), bufferSize};
+        msghdr &message = headers_[i].msg_hdr;
+        message.msg_iov = &slot.io;
+        message.msg_iovlen = 1;
+        message.msg_control = slot.control;
+    }
 }
 
 IcmpSocketChannel::~IcmpSocketChannel()
@@ -263,16 +270,9 @@ std::optional<EchoResult> IcmpSocketChannel::collect()
 // Reads what waits, up to a batch, in one call; false when nothing was read.
 bool IcmpSocketChannel::receiveBatch()
 {
-    for (size_t i = 0; i < batchSize; ++i) {
-        Slot &slot = slots_[i];
-        slot.io = {slot.data.get(), bufferSize};
-        msghdr &message = headers_[i].msg_hdr;
-        message = {};
-        message.msg_iov = &slot.io;
-        message.msg_iovlen = 1;
-        message.msg_control = slot.control;
-        message.msg_controllen = sizeof slot.control;
-    }
+    // The kernel shortens each control length to what it wrote.
+    for (size_t i = 0; i < batchSize; ++i)
+        headers_[i].msg_hdr.msg_controllen = sizeof slots_[i].control;
     next_ = 0;
     const int n = recvmmsg(fd_, headers_.data(), batchSize, MSG_DONTWAIT, nullptr);
     received_ = n > 0 ? static_cast<size_t>(n) : 0;

@@ -15,12 +15,11 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"; pkill -f "$dir/lagoscope" 2>/dev/null' EXIT
 chmod 755 "$dir"
 mkdir -m 700 "$dir/run" && chown "$user" "$dir/run" # keeps Qt quiet about it
-echoes() { echo_requests; }
 
 # Runs the copy as $user for about two seconds: "pid echoes-sent".
 run() {
     local before
-    before=$(echoes)
+    before=$(echo_requests)
     # Found on PATH, as an installed program is.
     PATH="$dir:$PATH" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$dir/run" \
         setpriv --reuid="$user" --regid=nogroup --clear-groups lagoscope 127.0.0.1 2>"$dir/stderr" &
@@ -29,7 +28,7 @@ run() {
     status=$(cat "/proc/$pid/status" 2>/dev/null)
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
-    sent=$(($(echoes) - before))
+    sent=$(($(echo_requests) - before))
 }
 
 cp "$binary" "$dir/lagoscope"

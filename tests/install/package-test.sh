@@ -37,12 +37,11 @@ lab_namespace "$ns" "1 0"
 kernel_echo 1 "$ns"
 run=$(mktemp -d)
 chown nobody "$run"
-echoes() { echo_requests "$ns"; }
-before=$(echoes)
+before=$(echo_requests "$ns")
 ip netns exec "$ns" env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$run" \
     setpriv --reuid=nobody --regid=nogroup --clear-groups timeout 2 lagoscope 127.0.0.1 \
     2>"$run/stderr"
-sent=$(($(echoes) - before))
+sent=$(($(echo_requests "$ns") - before))
 check "the installed program pings as an ordinary user ($sent echo requests)" '[ "$sent" -ge 10 ]'
 check "and says nothing on standard error" '[ ! -s "$run/stderr" ]'
 rm -rf "$run"
