@@ -1,5 +1,6 @@
 #include "frmPing.h"
 
+#include "FailureLine.h"
 #include "FailureText.h"
 #include "GraphBand.h"
 #include "HostBox.h"
@@ -10,8 +11,8 @@
 #include "ValueLabel.h"
 #include "WindowLook.h"
 
-#include <QAccessible>
 #include <QCheckBox>
+#include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -159,10 +160,7 @@ void frmPing::createControls()
     Label9 = addLabel(this, "Label9", "Type a host, then press Start.", {96, 88, 225, 17});
     // What went wrong, where the credit lines stand and over the graph, so
     // that it is read at once.
-    failureLine_ = addLabel(this, "failureLine", {}, {8, 72, 381, 33});
-    failureLine_->setAlignment(Qt::AlignCenter);
-    failureLine_->setAutoFillBackground(true);
-    failureLine_->hide();
+    failureLine_ = new FailureLine({8, 72, 381, 33}, this);
 
     // Kept only because Start reads it; it lies below the client area.
     Check1 = new QCheckBox("Synchronous", this);
@@ -262,8 +260,20 @@ void frmPing::Ping1_RequestSent()
 {
     sentCount_ += 1;
     showText(SendLabel, countText(sentCount_));
-    showFailure({});
+    // A refused send is reported right after this, in the same event: the
+    // line goes only if the event ends without it, so that it neither
+    // flickers nor tells screen readers the same thing once per request.
+    if (failureLine_->isVisible()) {
+        failureStale_ = true;
+        QMetaObject::invokeMethod(this, &frmPing::dropStaleFailure, Qt::QueuedConnection);
+    }
     changed(true);
+}
+
+void frmPing::dropStaleFailure()
+{
+    if (failureStale_)
+        showFailure({});
 }
 
 // Read for the failure line alone: the counters and the graph already show
@@ -300,6 +310,10 @@ void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
 // not only when it answers again.
 void frmPing::Ping1_Lost(qint16 seq)
 {
+    // This run's count, as a reply would show it, before the total loss is
+    // read from the labels: after a restart the label still holds the last
+    // run's count, and a host silent since Start must read 100 %.
+    showText(RecvLabel, countText(recvCount_));
     handleSample(seq, lag_.lossMarker());
     tekenLag();
 }
@@ -334,18 +348,10 @@ void frmPing::showWindowSpan()
     wndLoss->setToolTip(tip);
 }
 
-// Shows `text` on the failure line, or hides the line for an empty one;
-// screen readers are told of each change.
 void frmPing::showFailure(const QString &text)
 {
-    if (text == failureLine_->accessibleDescription())
-        return;
-    failureLine_->setText(
-        failureLine_->fontMetrics().elidedText(text, Qt::ElideMiddle, failureLine_->width() - 8));
-    failureLine_->setAccessibleDescription(text);
-    failureLine_->setVisible(!text.isEmpty());
-    QAccessibleEvent described(failureLine_, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&described);
+    failureStale_ = false;
+    failureLine_->say(text);
 }
 
 void frmPing::pushLag(int16_t value, int times)

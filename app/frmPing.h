@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class FailureLine;
 class GraphBand;
 class HostBox;
 class QCheckBox;
@@ -53,6 +54,7 @@ class frmPing : public QWidget {
     void Ping1_Stopped();
     void showWindowSpan();
     void showFailure(const QString &text);
+    void dropStaleFailure();
     void handleSample(qint16 seq, int16_t sample);
     void pushLag(int16_t value, int times = 1);
     void turnOnPersistentDrawing();
@@ -83,7 +85,7 @@ class frmPing : public QWidget {
     QLabel *Label7 = nullptr;
     QLabel *Label9 = nullptr;
     QCheckBox *Check1 = nullptr;
-    QLabel *failureLine_ = nullptr;
+    FailureLine *failureLine_ = nullptr;
     GraphBand *graphBand_ = nullptr;
 
     LagConstants lag_;
@@ -92,6 +94,7 @@ class frmPing : public QWidget {
     double sentCount_ = 0;
     double recvCount_ = 0;
     double lastSeq_ = 0;
+    bool failureStale_ = false; // the line goes unless the event says it again
 
     FramePacer pacer_;
     QTimer frameTimer_;
