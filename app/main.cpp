@@ -1,7 +1,7 @@
 #include "CommandLine.h"
 #include "Program.h"
 
-#include <cstdio>
+#include <string>
 
 namespace {
 
@@ -15,23 +15,27 @@ int main(int argc, char *argv[])
     const QString hostText = commandLineText(argc, argv);
     switch (commandLineRequest(hostText)) {
     case CommandLineRequest::Help:
-        std::printf("%sPings a host continuously and shows its lag and packet loss in a "
-                    "window;\nwith a host, pinging starts at once. See man lagoscope.\n",
-                    usage);
+        tellUser(std::string(usage) +
+                     "Pings a host continuously and shows its lag and packet loss in a "
+                     "window;\nwith a host, pinging starts at once. See man lagoscope.\n",
+                 false);
         return 0;
     case CommandLineRequest::Version:
-        std::printf("lagoscope %s\n", LAGOSCOPE_VERSION);
+        tellUser("lagoscope " LAGOSCOPE_VERSION "\n", false);
         return 0;
     case CommandLineRequest::UnknownOption:
-        std::fprintf(stderr, "lagoscope: unknown option %s\n%s",
-                     qPrintable(hostText.section(u' ', 0, 0, QString::SectionSkipEmpty)), usage);
+        tellUser("lagoscope: unknown option " +
+                     hostText.section(u' ', 0, 0, QString::SectionSkipEmpty).toStdString() + "\n" +
+                     usage,
+                 true);
         return 2;
     case CommandLineRequest::Run:
         break;
     }
     if (!hasDisplay()) {
-        std::fprintf(stderr, "lagoscope: no display to open the window on (DISPLAY and "
-                             "WAYLAND_DISPLAY are not set)\n");
+        tellUser("lagoscope: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are "
+                 "not set)\n",
+                 true);
         return 1;
     }
 
@@ -39,8 +43,7 @@ int main(int argc, char *argv[])
     const auto program = Program::start(
         argv[0], hostText, [] { QApplication::beep(); }, failure);
     if (!program) {
-        std::fprintf(stderr, "lagoscope: cannot give up privileges (%s); not starting\n",
-                     failure.c_str());
+        tellUser("lagoscope: cannot give up privileges (" + failure + "); not starting\n", true);
         return 1;
     }
     return program->run();

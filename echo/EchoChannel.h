@@ -47,6 +47,10 @@ struct EchoResult {
     // Reply: the kernel's receive time, where the platform stamps packets.
     // Without it the engine measures the round trip on its monotonic clock.
     std::optional<WallTime> receivedAt{};
+    // Reply: the round trip as the platform measured it, where it measures
+    // it itself (the Windows API, in whole milliseconds). A busy moment on
+    // the thread that collects the reply cannot lengthen it.
+    std::optional<std::chrono::milliseconds> roundTrip{};
 };
 
 class EchoChannel {

@@ -308,6 +308,8 @@ MonotonicClock::duration IcmpEngine::roundTrip(const PendingRequest &request,
                                                const EchoResult &reply) const
 {
     using std::chrono::duration_cast;
+    if (reply.roundTrip)
+        return duration_cast<MonotonicClock::duration>(*reply.roundTrip);
     return reply.receivedAt
                ? duration_cast<MonotonicClock::duration>(*reply.receivedAt - request.sentWall)
                : MonotonicClock::now() - request.sentAt;

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <cstdio>
+
 QString commandLineText(int argc, const char *const *argv)
 {
     QStringList arguments;
@@ -15,4 +17,9 @@ bool hasDisplay()
     return !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+void tellUser(const std::string &text, bool isError)
+{
+    std::fputs(text.c_str(), isError ? stderr : stdout);
 }

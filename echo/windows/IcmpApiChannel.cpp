@@ -40,6 +40,7 @@ struct Outcome {
     ULONG status = IP_GENERAL_FAILURE;
     std::span<const uint8_t> data;
     int hops = -1;
+    unsigned long roundTripMs = 0; // the system's own measure
 };
 
 // An IP_STATUS that stands for an ICMP error, as its type and code. The
@@ -111,7 +112,10 @@ Outcome read4(std::span<uint8_t> reply, size_t)
     IcmpParseReplies(reply.data(), static_cast<DWORD>(reply.size()));
     ICMP_ECHO_REPLY echo;
     std::memcpy(&echo, reply.data(), sizeof echo);
-    Outcome outcome{.status = echo.Status, .data = {}, .hops = echo.Options.Ttl};
+    Outcome outcome{.status = echo.Status,
+                    .data = {},
+                    .hops = echo.Options.Ttl,
+                    .roundTripMs = echo.RoundTripTime};
     const auto *data = static_cast<const uint8_t *>(echo.Data);
     const auto *begin = reply.data();
     if (data >= begin && echo.DataSize <= reply.size() - size_t(data - begin))
@@ -126,7 +130,10 @@ Outcome read6(std::span<uint8_t> reply, size_t payloadSize)
     Icmp6ParseReplies(reply.data(), static_cast<DWORD>(reply.size()));
     Icmp6EchoReply echo;
     std::memcpy(&echo, reply.data(), sizeof echo);
-    return {.status = echo.Status, .data = reply.subspan(sizeof echo, payloadSize), .hops = -1};
+    return {.status = echo.Status,
+            .data = reply.subspan(sizeof echo, payloadSize),
+            .hops = -1,
+            .roundTripMs = echo.RoundTripTime};
 }
 
 // The system's default TTL, which a request must state when it sets flags.
@@ -316,6 +323,8 @@ EchoResult IcmpApiChannel::resultOf(Request &request) const
         result.kind = EchoResult::Kind::Reply;
         result.payload = outcome.data;
         result.hops = outcome.hops;
+        // Measured where the reply arrived, not where this thread got to it.
+        result.roundTrip = std::chrono::milliseconds(outcome.roundTripMs);
         return result;
     }
     if (outcome.status == IP_REQ_TIMED_OUT) {

@@ -272,7 +272,7 @@ class TestLiveWindow : public QObject {
               qPrintable(w.text("LossLabel")), w.redBars());
         QCOMPARE(w.text("LossLabel"), "100 %");
         QCOMPARE(w.text("wndLoss"), "100 %");
-        QCOMPARE(w.text("RecvLabel"), "0");
+        QCOMPARE(w.text("RecvLabel"), " 0");
         QVERIFY(w.redBars() >= 25);
 
         const auto firstReplyDelay = [&] {
