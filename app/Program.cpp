@@ -1,6 +1,7 @@
 #include "Program.h"
 
 #include "Platform.h"
+#include "TrayStatus.h"
 
 #include <QIcon>
 
@@ -35,6 +36,8 @@ Program::Program(char *programPath, EchoChannels channels, const QString &hostTe
         icon.addFile(QString(":/icons/lagoscope-%1.png").arg(size));
     QApplication::setWindowIcon(icon);
     QGuiApplication::setDesktopFileName("org.lagoscope.Lagoscope");
+    QGuiApplication::setApplicationDisplayName("Lagoscope");
+    new TrayStatus(window_, engine_); // the window's, and ends with it
 }
 
 int Program::run()

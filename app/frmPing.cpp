@@ -207,6 +207,7 @@ void frmPing::Command1_Click()
         Command1->setText("Start");
         Ping1.setRunning(false);
         Ping1.setRestartSequence(true);
+        emit runningChanged(false);
     } else {
         sentCount_ = 0;
         recvCount_ = 0;
@@ -216,6 +217,7 @@ void frmPing::Command1_Click()
         Ping1.setRunning(true);
         Ping1.setSynchronous(Check1->isChecked());
         history_.reset(lag_.lagCount);
+        emit runningChanged(true);
     }
 }
 
@@ -293,6 +295,8 @@ void frmPing::Ping1_Stopped()
     Command1->setText("Start");
     beep_();
     changed(false);
+    emit gaveUp(failureLine_->said());
+    emit runningChanged(false);
 }
 
 void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
@@ -303,6 +307,7 @@ void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
     handleSample(seq, roundToInt16(time));
     showText(cping, msText(time));
     tekenLag();
+    emit sampleShown(true);
 }
 
 // A request the engine gave up on counts like a reply that took the loss
@@ -316,6 +321,7 @@ void frmPing::Ping1_Lost(qint16 seq)
     showText(RecvLabel, countText(recvCount_));
     handleSample(seq, lag_.lossMarker());
     tekenLag();
+    emit sampleShown(false);
 }
 
 // What a reply and a loss have in common: the total loss, the gap since the

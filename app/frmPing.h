@@ -38,6 +38,14 @@ class frmPing : public QWidget {
 
     void Command1_Click();
 
+  signals:
+    // For watchers outside the window (the tray): a request was handed over
+    // and shown, answered or lost; a run began or ended; the engine gave up,
+    // and why, as the failure line says it.
+    void sampleShown(bool answered);
+    void runningChanged(bool running);
+    void gaveUp(const QString &why);
+
   protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;

@@ -4,6 +4,9 @@
 
 #include <QImage>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 const QRgb timeColour = qRgb(0, 0xC0, 0);
@@ -46,5 +49,26 @@ void drawLagGraph(QImage &surface, const LagHistory &history, const LagConstants
             auto *line = reinterpret_cast<QRgb *>(bits + y * stride);
             std::fill(line + left, line + right, colour);
         }
+    }
+}
+
+void drawLagMiniature(QImage &icon, const LagHistory &history, const LagConstants &constants,
+                      const QColor &background)
+{
+    Q_ASSERT(icon.depth() == 32);
+    icon.fill(background);
+    const int height = icon.height();
+    const int columns = std::min<int>(icon.width(), constants.lagCount);
+    for (int column = 0; column < columns; ++column) {
+        const int16_t v = history.slot(constants.lagCount - column);
+        if (v == constants.emptyMarker())
+            continue;
+        const bool loss = v == constants.lossMarker();
+        const int rows =
+            loss ? height
+                 : std::clamp(int(std::lround(double(v) * height / constants.lagLimit)), 1, height);
+        const int x = icon.width() - 1 - column;
+        for (int y = height - rows; y < height; ++y)
+            icon.setPixel(x, y, loss ? lossColour : timeColour);
     }
 }

@@ -11,3 +11,10 @@ class QImage;
 // slot of the history.
 void drawLagGraph(QImage &surface, const LagHistory &history, const LagConstants &constants,
                   const QColor &background);
+
+// The newest samples in little, for a tray icon: one column per pixel of
+// `icon`, newest at the right, on `background`. A time rises from the
+// bottom in proportion to the graph's full scale, at least one pixel; a
+// loss fills its column in red; empty slots stay background.
+void drawLagMiniature(QImage &icon, const LagHistory &history, const LagConstants &constants,
+                      const QColor &background);

@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libgl-dev libcap-dev
+    qt6-base-dev qt6-base-private-dev libgl-dev libcap-dev
     fonts-liberation
     xvfb xauth x11-utils
     iproute2 libcap2-bin qt6-wayland
@@ -18,6 +18,8 @@ case "${1:-}" in
 test | full)
     testing=true
     packages+=(locales desktop-file-utils appstream man-db dpkg-dev lintian)
+    # The desktop services the tray and notification tests run against.
+    packages+=(dbus-daemon dbus-bin haskell-status-notifier-item-utils trayer dunst)
     # The clang build under the sanitizers, clang-tidy and the fuzzers.
     [ "$1" = full ] && packages+=(clang clang-tidy libclang-rt-14-dev)
     ;;

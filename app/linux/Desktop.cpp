@@ -1,25 +1,114 @@
-#include "CommandLine.h"
+#include "Desktop.h"
 
-#include <QStringList>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QGuiApplication>
+#include <QScreen>
+#include <qpa/qplatformnativeinterface.h>
 
-#include <cstdio>
+namespace {
 
-QString commandLineText(int argc, const char *const *argv)
+const QString watcherService = "org.kde.StatusNotifierWatcher";
+const QString watcherPath = "/StatusNotifierWatcher";
+const QString notificationService = "org.freedesktop.Notifications";
+const char *const desktopEntry = "org.lagoscope.Lagoscope";
+
+QDBusConnection sessionBus()
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments.join(' ');
+    return QDBusConnection::sessionBus();
 }
 
-bool hasDisplay()
+// A StatusNotifierItem host (a panel) has registered with the watcher.
+bool itemHostRegistered()
 {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!sessionBus().isConnected() ||
+        !sessionBus().interface()->isServiceRegistered(watcherService))
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(watcherService, watcherPath,
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << watcherService << QString("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = sessionBus().call(get, QDBus::Block, 200);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toBool();
 }
 
-void tellUser(const std::string &text, bool isError)
+// The XEmbed tray's window on X11. Asking also has the platform watch for a
+// tray that comes later.
+bool xembedTrayPresent()
 {
-    std::fputs(text.c_str(), isError ? stderr : stdout);
+    auto *native = QGuiApplication::platformNativeInterface();
+    if (!native || QGuiApplication::platformName() != "xcb")
+        return false;
+    return native->nativeResourceForScreen("traywindow", QGuiApplication::primaryScreen());
 }
+
+} // namespace
+
+bool trayPresent()
+{
+    // The toolkit decides once per process whether to speak StatusNotifierItem,
+    // so it is asked only once a tray is known to be there.
+    return itemHostRegistered() || xembedTrayPresent();
+}
+
+namespace {
+
+// Relays the two signs of a tray arriving: a StatusNotifierItem host
+// registering, and the XEmbed tray's window changing.
+class TrayArrival : public QObject {
+    Q_OBJECT
+
+  public:
+    TrayArrival(QObject *owner, std::function<void()> arrived)
+        : QObject(owner), arrived_(std::move(arrived))
+    {
+    }
+
+  public slots:
+    void hostRegistered() { arrived_(); }
+    void trayWindowChanged(QScreen *) { arrived_(); }
+
+  private:
+    std::function<void()> arrived_;
+};
+
+} // namespace
+
+void watchForTray(QObject *owner, std::function<void()> arrived)
+{
+    auto *arrival = new TrayArrival(owner, std::move(arrived));
+    if (sessionBus().isConnected())
+        sessionBus().connect({}, watcherPath, watcherService, "StatusNotifierHostRegistered",
+                             arrival, SLOT(hostRegistered()));
+    if (QGuiApplication::platformName() == "xcb") {
+        xembedTrayPresent(); // has the platform watch the tray's window
+        QObject::connect(QGuiApplication::platformNativeInterface(),
+                         SIGNAL(systemTrayWindowChanged(QScreen *)), arrival,
+                         SLOT(trayWindowChanged(QScreen *)));
+    }
+}
+
+Notifications::Notifications(QObject *parent) : QObject(parent) {}
+
+void Notifications::show(const QString &summary, const QString &body)
+{
+    if (!sessionBus().isConnected())
+        return;
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        notificationService, "/org/freedesktop/Notifications", notificationService, "Notify");
+    const QVariantMap hints{{"desktop-entry", desktopEntry}};
+    notify << QGuiApplication::applicationDisplayName() << uint(lastId_) << QString(desktopEntry)
+           << summary << body << QStringList() << hints << -1;
+    auto *reply = new QDBusPendingCallWatcher(sessionBus().asyncCall(notify), this);
+    connect(reply, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
+        const QDBusPendingReply<uint> id = *call;
+        if (id.isValid())
+            lastId_ = id.value();
+        call->deleteLater();
+    });
+}
+
+#include "Desktop.moc"

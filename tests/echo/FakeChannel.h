@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <vector>
 
 // An echo channel that a test scripts: it records every request, refuses
@@ -21,10 +22,11 @@ class FakeChannel : public EchoChannel {
         std::vector<uint8_t> payload;
         MonotonicTime at;
     };
-    std::vector<Sent> sent;    // the requests the channel took
-    int refused = 0;           // sends refused so far
-    int refuseWith = 0;        // while not 0, every send fails with this error
-    bool answerAtOnce = false; // each request is answered as it is sent
+    std::vector<Sent> sent;        // the requests the channel took
+    int refused = 0;               // sends refused so far
+    int refuseWith = 0;            // while not 0, every send fails with this error
+    bool answerAtOnce = false;     // each request is answered as it is sent
+    std::set<uint16_t> unanswered; // but not these
 
     FakeChannel() : ready_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
     ~FakeChannel() override { close(ready_); }
@@ -37,7 +39,7 @@ class FakeChannel : public EchoChannel {
         }
         sent.push_back(
             {request.seq, {request.payload.begin(), request.payload.end()}, MonotonicClock::now()});
-        if (answerAtOnce)
+        if (answerAtOnce && !unanswered.contains(request.seq))
             reply(request.seq);
         return 0;
     }

@@ -1,0 +1,433 @@
+// The tray icon and the notifications against the services a desktop runs:
+// a StatusNotifierItem watcher, an XEmbed tray and a notification server,
+// each started here, on the display and private session bus that
+// with-desktop.sh provides. The window runs on the real engine over a
+// channel the test scripts.
+#include "FakeChannel.h"
+#include "IcmpEngine.h"
+#include "TrayStatus.h"
+#include "frmPing.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString watcher = "org.kde.StatusNotifierWatcher";
+const QString itemInterface = "org.kde.StatusNotifierItem";
+constexpr QRgb green = qRgb(0, 0xC0, 0);
+constexpr QRgb red = qRgb(0xC0, 0, 0);
+
+// A desktop service, started as a panel or a session would, and ended with
+// the test.
+struct Service {
+    QProcess process;
+    explicit Service(const QString &program, const QStringList &arguments = {})
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(program, arguments);
+    }
+    ~Service()
+    {
+        process.terminate();
+        if (!process.waitForFinished(2000))
+            process.kill();
+        process.waitForFinished(1000);
+    }
+};
+
+bool onBus(const QString &name)
+{
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(name);
+}
+
+// A panel's end of StatusNotifierItem, on a connection of its own: it
+// registers as the host and reads the items the watcher lists.
+struct ItemHost {
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "host");
+    const QString name = "org.kde.StatusNotifierHost-test";
+
+    // Blocks with the event loop running, so that the program, in this
+    // process, answers.
+    QDBusMessage call(const QString &service, const QString &path, const QString &interface,
+                      const QString &method, const QVariantList &arguments = {})
+    {
+        auto message = QDBusMessage::createMethodCall(service, path, interface, method);
+        message.setArguments(arguments);
+        return bus.call(message, QDBus::BlockWithGui, 5000);
+    }
+    bool registerHost()
+    {
+        bus.registerService(name);
+        return call(watcher, "/StatusNotifierWatcher", watcher, "RegisterStatusNotifierHost",
+                    {name})
+                   .type() == QDBusMessage::ReplyMessage;
+    }
+    QVariant property(const QString &service, const QString &path, const QString &interface,
+                      const QString &property)
+    {
+        const QDBusMessage reply =
+            call(service, path, "org.freedesktop.DBus.Properties", "Get", {interface, property});
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return {};
+        return reply.arguments().first().value<QDBusVariant>().variant();
+    }
+    // The first item: its service and object path.
+    std::pair<QString, QString> item()
+    {
+        const QStringList items =
+            property(watcher, "/StatusNotifierWatcher", watcher, "RegisteredStatusNotifierItems")
+                .toStringList();
+        if (items.isEmpty())
+            return {};
+        const QString &entry = items.first();
+        const qsizetype slash = entry.indexOf('/');
+        if (slash < 0)
+            return {entry, "/StatusNotifierItem"};
+        return {entry.left(slash), entry.mid(slash)};
+    }
+    // The item's largest icon, from its ARGB32 pixels in network byte order.
+    QImage icon()
+    {
+        const auto [service, path] = item();
+        const QDBusArgument pixmaps =
+            property(service, path, itemInterface, "IconPixmap").value<QDBusArgument>();
+        QImage largest;
+        pixmaps.beginArray();
+        while (!pixmaps.atEnd()) {
+            int width = 0;
+            int height = 0;
+            QByteArray argb;
+            pixmaps.beginStructure();
+            pixmaps >> width >> height >> argb;
+            pixmaps.endStructure();
+            if (width <= largest.width() || argb.size() != qsizetype(width) * height * 4)
+                continue;
+            largest = QImage(width, height, QImage::Format_ARGB32);
+            const auto *bytes = reinterpret_cast<const uchar *>(argb.constData());
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x, bytes += 4)
+                    largest.setPixel(x, y, qRgba(bytes[1], bytes[2], bytes[3], bytes[0]));
+        }
+        pixmaps.endArray();
+        return largest;
+    }
+    QString toolTip()
+    {
+        const auto [service, path] = item();
+        const QDBusArgument tip =
+            property(service, path, itemInterface, "ToolTip").value<QDBusArgument>();
+        QString iconName;
+        QString title;
+        QString text;
+        tip.beginStructure();
+        tip >> iconName;
+        tip.beginArray();
+        while (!tip.atEnd()) {
+            int width = 0;
+            int height = 0;
+            QByteArray argb;
+            tip.beginStructure();
+            tip >> width >> height >> argb;
+            tip.endStructure();
+        }
+        tip.endArray();
+        tip >> title >> text;
+        tip.endStructure();
+        return title;
+    }
+    void activate()
+    {
+        const auto [service, path] = item();
+        call(service, path, itemInterface, "Activate", {0, 0});
+    }
+};
+
+// What the notification server was asked to show, as dbus-monitor saw it.
+struct NotificationLog {
+    struct Notice {
+        uint replaces = 0;
+        QString summary;
+        qint64 atMs = 0; // on the test's clock
+    };
+    QList<Notice> notices;
+    QProcess monitor;
+    const QElapsedTimer &clock;
+    QByteArray pending;
+    int strings = 0;
+
+    explicit NotificationLog(const QElapsedTimer &testClock) : clock(testClock)
+    {
+        QObject::connect(&monitor, &QProcess::readyReadStandardOutput, [this] { read(); });
+        monitor.start("dbus-monitor", {"--session", "type='method_call',interface='org.freedesktop."
+                                                    "Notifications',member='Notify'"});
+        monitor.waitForStarted();
+    }
+    ~NotificationLog()
+    {
+        monitor.kill();
+        monitor.waitForFinished();
+    }
+    void read()
+    {
+        pending += monitor.readAllStandardOutput();
+        qsizetype end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(pending.left(end)).trimmed();
+            pending.remove(0, end + 1);
+            if (line.startsWith("method call") && line.contains("member=Notify")) {
+                notices << Notice{.replaces = 0, .summary = {}, .atMs = clock.elapsed()};
+                strings = 0;
+            } else if (!notices.isEmpty() && line.startsWith("uint32 ") && strings == 1) {
+                notices.last().replaces = line.mid(7).toUInt();
+            } else if (!notices.isEmpty() && line.startsWith("string ")) {
+                if (++strings == 3)
+                    notices.last().summary = line.mid(8).chopped(1);
+            }
+        }
+    }
+};
+
+EchoChannels channels(FakeChannel *v4)
+{
+    EchoChannels channels;
+    channels.v4.reset(v4);
+    return channels;
+}
+
+// The window on the real engine, and its tray, made once a test has set up
+// the desktop it wants.
+struct Program {
+    FakeChannel *channel = new FakeChannel;
+    IcmpEngine engine{channels(channel)};
+    frmPing window{engine, [] {}, {}};
+    TrayStatus tray{window, engine};
+
+    void start()
+    {
+        window.findChild<QLineEdit *>("HostName")->setText("127.0.0.1");
+        window.Command1_Click();
+    }
+};
+
+// Columns of one colour at the right of an icon, across its middle row.
+int columnsFromRight(const QImage &icon, QRgb colour)
+{
+    int count = 0;
+    for (int x = icon.width() - 1; x >= 0 && icon.pixel(x, icon.height() - 1) == colour; --x)
+        ++count;
+    return count;
+}
+
+} // namespace
+
+class TestTray : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase()
+    {
+        QPixmap own(32, 32); // stands in for the program's icon
+        own.fill(Qt::blue);
+        QApplication::setWindowIcon(QIcon(own));
+    }
+
+    void init()
+    {
+        if (!QFile::exists("/usr/bin/status-notifier-watcher") || !QFile::exists("/usr/bin/dunst"))
+            QSKIP("the desktop's services are not installed (scripts/deps.sh test)");
+    }
+
+    // A panel that speaks StatusNotifierItem: the icon is the graph in
+    // little, its tooltip the window's figures, and a click shows the window.
+    void statusNotifierItem()
+    {
+        Service watching("status-notifier-watcher");
+        QTRY_VERIFY_WITH_TIMEOUT(onBus(watcher), 5000);
+        ItemHost host;
+        QVERIFY(host.registerHost());
+
+        Program p;
+        QVERIFY(p.tray.trayIcon());
+        QTRY_VERIFY_WITH_TIMEOUT(!host.item().first.isEmpty(), 5000);
+        const QImage stopped = host.icon();
+        QVERIFY(!stopped.isNull());
+        QCOMPARE(columnsFromRight(stopped, green), 0);
+
+        p.channel->answerAtOnce = true;
+        p.start();
+        QTRY_VERIFY_WITH_TIMEOUT(columnsFromRight(host.icon(), green) == host.icon().width(), 5000);
+        const QString tip = host.toolTip();
+        qInfo("tooltip while answered: %s", qPrintable(QString(tip).replace('\n', " | ")));
+        QVERIFY(tip.contains("127.0.0.1"));
+        QVERIFY(tip.contains("Current ping: 0 ms"));
+        QVERIFY(tip.contains("Loss: 0 % total, 0 % in last"));
+
+        p.channel->answerAtOnce = false;
+        p.engine.setTimeout(100);
+        QTRY_VERIFY_WITH_TIMEOUT(columnsFromRight(host.icon(), red) >= 3, 5000);
+        const QImage losing = host.icon();
+        QVERIFY(columnsFromRight(losing, red) < losing.width()); // green further left
+        QCOMPARE(losing.pixel(0, losing.height() - 1), green);
+
+        p.window.showMinimized();
+        QTRY_VERIFY(p.window.isMinimized());
+        host.activate();
+        QTRY_VERIFY(!p.window.isMinimized() && p.window.isVisible());
+
+        p.window.Command1_Click(); // Stop: the program's own icon again
+        QTRY_COMPARE_WITH_TIMEOUT(host.icon().pixel(0, host.icon().height() - 1) == green, false,
+                                  2000);
+    }
+
+    // An XEmbed tray: the icon is embedded in it and shows the bars there
+    // (a bar per column: replies over loopback are one-pixel marks).
+    void xembedTray()
+    {
+        Service tray("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request",
+                                "--height", "32", "--expand", "true", "--transparent", "false"});
+        QTest::qWait(500); // its window appears and claims the tray
+        Program p;
+        QVERIFY(p.tray.trayIcon());
+        p.channel->answerAtOnce = true;
+        p.start();
+        QWidget *embedded = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (QWidget *w : QApplication::topLevelWidgets())
+                    if (w->inherits("QSystemTrayIconSys") && w->isVisible())
+                        embedded = w;
+                return embedded != nullptr;
+            }(),
+            5000);
+        // On the screen, where the tray put it: bars of the graph's green,
+        // or near it where the tray scales the icon.
+        const auto greenOnScreen = [&] {
+            const QRect where(embedded->mapToGlobal(QPoint(0, 0)), embedded->size());
+            const QImage shown =
+                QGuiApplication::primaryScreen()
+                    ->grabWindow(0, where.x(), where.y(), where.width(), where.height())
+                    .toImage();
+            int count = 0;
+            for (int x = 0; x < shown.width(); ++x) {
+                bool bar = false;
+                for (int y = 0; y < shown.height() && !bar; ++y) {
+                    const QRgb c = shown.pixel(x, y);
+                    bar = qGreen(c) > 150 && qRed(c) < 60 && qBlue(c) < 60;
+                }
+                count += bar;
+            }
+            return count;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(greenOnScreen() >= 8, 5000);
+        qInfo("icon embedded at %dx%d, %d green columns on the screen", embedded->width(),
+              embedded->height(), greenOnScreen());
+    }
+
+    // Without a tray nothing shows or complains; a panel started later
+    // gets the icon.
+    void noTrayThenAPanelStarts()
+    {
+        int warnings = 0;
+        static int *counted = &warnings;
+        const auto previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &) {
+                *counted += type != QtInfoMsg && type != QtDebugMsg;
+            });
+        {
+            Program p;
+            p.channel->answerAtOnce = true;
+            p.start();
+            QTRY_VERIFY(p.window.recvCount() >= 5);
+            QVERIFY(!p.tray.trayIcon());
+
+            Service watching("status-notifier-watcher");
+            QTRY_VERIFY_WITH_TIMEOUT(onBus(watcher), 5000);
+            ItemHost host;
+            QVERIFY(host.registerHost());
+            QTRY_VERIFY_WITH_TIMEOUT(p.tray.trayIcon() != nullptr, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(!host.item().first.isEmpty(), 5000);
+        }
+        qInstallMessageHandler(previous);
+        QCOMPARE(warnings, 0);
+    }
+
+    // Against a notification server: a host silent for 5 s is told once,
+    // and its return once, in place of the first; a single loss is not
+    // told, and nothing is while the window is the active one.
+    void outagesAreNotified()
+    {
+        Service server("dunst");
+        QTRY_VERIFY_WITH_TIMEOUT(onBus("org.freedesktop.Notifications"), 5000);
+        QElapsedTimer clock;
+        clock.start();
+        NotificationLog log(clock);
+        Program p;
+        QWidget elsewhere; // the window the user is looking at instead
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QTRY_VERIFY(elsewhere.isActiveWindow());
+
+        qint64 lastReplyMs = 0;
+        qint64 firstReplyBackMs = 0;
+        bool silent = false;
+        connect(&p.engine, &EchoEngine::replyReceived, this, [&] {
+            lastReplyMs = clock.elapsed();
+            if (silent && !firstReplyBackMs)
+                firstReplyBackMs = lastReplyMs;
+        });
+        p.channel->answerAtOnce = true;
+        p.channel->unanswered = {10}; // a single lost reply
+        p.start();
+        QTRY_VERIFY_WITH_TIMEOUT(p.window.recvCount() >= 40, 10000);
+        QVERIFY(p.window.lagHistory().slot(lagScale.lagCount - int(p.window.recvCount()) + 9) ==
+                LagHistory::lossMarker);
+
+        p.channel->answerAtOnce = false;
+        silent = true;
+        const qint64 silentFrom = clock.elapsed();
+        QTest::qWait(5000);
+        const qint64 lastBefore = lastReplyMs;
+        p.channel->answerAtOnce = true;
+        const qint64 answeredAgain = clock.elapsed();
+        QTRY_VERIFY_WITH_TIMEOUT(log.notices.size() >= 2, 3000);
+        QTest::qWait(500);
+        for (const auto &n : log.notices)
+            qInfo("notification \"%s\" replacing %u, %lld ms after the last reply",
+                  qPrintable(n.summary), n.replaces, n.atMs - lastBefore);
+        QCOMPARE(log.notices.size(), 2);
+        QCOMPARE(log.notices[0].summary, "127.0.0.1 stopped answering");
+        QVERIFY(log.notices[0].atMs > silentFrom);
+        QVERIFY(log.notices[0].atMs - lastBefore <= 2500);
+        QCOMPARE(log.notices[1].summary, "127.0.0.1 answers again");
+        QVERIFY(log.notices[1].replaces != 0);
+        qInfo("answering again at %lld ms, the first reply handed over at %lld ms, told at %lld ms",
+              answeredAgain, firstReplyBackMs, log.notices[1].atMs);
+        QVERIFY(firstReplyBackMs >= answeredAgain);
+        QVERIFY(log.notices[1].atMs - firstReplyBackMs <= 500);
+
+        // The same outage while the user looks at the window: nothing.
+        p.window.show();
+        p.window.activateWindow();
+        QTRY_VERIFY(p.window.isActiveWindow());
+        p.channel->answerAtOnce = false;
+        QTest::qWait(3500);
+        p.channel->answerAtOnce = true;
+        QTest::qWait(500);
+        QCOMPARE(log.notices.size(), 2);
+    }
+};
+
+QTEST_MAIN(TestTray)
+#include "test_tray.moc"
