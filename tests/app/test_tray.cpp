@@ -15,7 +15,9 @@
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -154,6 +156,21 @@ struct ItemHost {
     }
 };
 
+// Counts the item's NewIcon signals, as a panel hears them.
+struct NewIcons : QObject {
+    Q_OBJECT
+
+  public:
+    int count = 0;
+    explicit NewIcons(ItemHost &host)
+    {
+        host.bus.connect({}, {}, itemInterface, "NewIcon", this, SLOT(heard()));
+    }
+
+  public slots:
+    void heard() { ++count; }
+};
+
 // What the notification server was asked to show, as dbus-monitor saw it.
 struct NotificationLog {
     struct Notice {
@@ -265,14 +282,27 @@ class TestTray : public QObject {
         QVERIFY(!stopped.isNull());
         QCOMPARE(columnsFromRight(stopped, green), 0);
 
+        // At 100 replies a second, a loss in every four so that each one
+        // changes the picture, the icon changes at most twice a second.
+        NewIcons newIcons(host);
+        for (uint16_t seq = 4; seq < 1000; seq += 4)
+            p.channel->unanswered.insert(seq);
         p.channel->answerAtOnce = true;
+        p.engine.setInterval(10);
         p.start();
-        QTRY_VERIFY_WITH_TIMEOUT(columnsFromRight(host.icon(), green) == host.icon().width(), 5000);
+        QTest::qWait(2000);
+        qInfo("%d new icons in 2 s of 100 replies a second", newIcons.count);
+        QVERIFY(newIcons.count >= 3 && newIcons.count <= 5);
+        p.channel->unanswered.clear();
+        p.engine.setInterval(100);
+        QTRY_VERIFY_WITH_TIMEOUT(columnsFromRight(host.icon(), green) == host.icon().width(),
+                                 10000);
         const QString tip = host.toolTip();
         qInfo("tooltip while answered: %s", qPrintable(QString(tip).replace('\n', " | ")));
         QVERIFY(tip.contains("127.0.0.1"));
         QVERIFY(tip.contains("Current ping: 0 ms"));
-        QVERIFY(tip.contains("Loss: 0 % total, 0 % in last"));
+        QVERIFY(tip.contains("Average ping: 0 ms"));
+        QVERIFY(tip.contains(" % total, ") && tip.contains(" % in last 37 seconds"));
 
         p.channel->answerAtOnce = false;
         p.engine.setTimeout(100);
@@ -286,9 +316,21 @@ class TestTray : public QObject {
         host.activate();
         QTRY_VERIFY(!p.window.isMinimized() && p.window.isVisible());
 
-        p.window.Command1_Click(); // Stop: the program's own icon again
+        // The menu does what the button and closing the window do.
+        const QList<QAction *> menu = p.tray.trayIcon()->contextMenu()->actions();
+        emit p.tray.trayIcon()->contextMenu()->aboutToShow();
+        QCOMPARE(menu[1]->text(), "Stop");
+        menu[1]->trigger(); // the program's own icon again
+        QVERIFY(!p.engine.running());
+        QCOMPARE(p.window.findChild<QPushButton *>("Command1")->text(), "Start");
         QTRY_COMPARE_WITH_TIMEOUT(host.icon().pixel(0, host.icon().height() - 1) == green, false,
                                   2000);
+        // Nothing changes while stopped: nothing is sent again.
+        newIcons.count = 0;
+        QTest::qWait(1200);
+        QCOMPARE(newIcons.count, 0);
+        menu.last()->trigger();
+        QVERIFY(!p.window.isVisible());
     }
 
     // An XEmbed tray: the icon is embedded in it and shows the bars there
