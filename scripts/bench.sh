@@ -5,7 +5,7 @@
 # five minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh test # the tray and the notification server too
 command -v ping >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq iputils-ping
 command -v strace >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq strace
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -86,7 +86,27 @@ for interval in 10 100; do
     calls[ping$interval]=$(syscalls_of "$ppid" 5)
     wait "$pinging" || true
 done
+
+# The same window with a tray (trayer, XEmbed) and a notification server
+# (dunst) on a session bus of its own, as a desktop runs them.
+echo "measuring: CPU with a tray and a notification server" >&2
+bus_dir=$(mktemp -d)
+bus=$(inns dbus-daemon --session --fork --print-address=1 --print-pid=2 \
+    --address="unix:path=$bus_dir/bus" 2>"$bus_dir/pid")
+at_exit "kill $(cat "$bus_dir/pid") 2>/dev/null; rm -rf '$bus_dir'"
+DBUS_SESSION_BUS_ADDRESS=$bus inns dunst -conf /dev/null >/dev/null 2>&1 &
+at_exit "kill $! 2>/dev/null"
+inns trayer --edge bottom --align right --widthtype request --height 24 >/dev/null 2>&1 &
+at_exit "kill $! 2>/dev/null"
+sleep 1
+for interval in 10 100; do
+    DBUS_SESSION_BUS_ADDRESS=$bus window "$interval" 30
+    wpid=$(wait_for_process -f "^$bin/lagoscope-bench-window $interval")
+    cost[tray$interval]=$(cost_of "$wpid" 5 15)
+    finish "$pid"
+done
 nth() { echo "$1" | cut -d' ' -f"$2"; }
+more() { awk -v a="$(nth "$1" 2)" -v b="$(nth "$2" 2)" 'BEGIN {printf "%+.0f", (a / b - 1) * 100}'; }
 ratio() { awk -v a="$(nth "$1" 2)" -v b="$(nth "$2" 2)" 'BEGIN {printf "%.1f", a / b}'; }
 
 mapped=$(for _ in 1 2 3; do
@@ -136,6 +156,7 @@ cat <<TABLE
 | CPU of the whole process at the 10 ms interval, % of a core | $(nth "${cost[lago10]}" 1) % | $(nth "${cost[ping10]}" 1) % | ≤ 1.5 % |
 | CPU per request at 10 ms (ratio to ping) | $(nth "${cost[lago10]}" 2) µs ($(ratio "${cost[lago10]}" "${cost[ping10]}")×) | $(nth "${cost[ping10]}" 2) µs | ≤ 3× ping |
 | CPU per request at 100 ms (ratio to ping) | $(nth "${cost[lago100]}" 2) µs ($(ratio "${cost[lago100]}" "${cost[ping100]}")×) | $(nth "${cost[ping100]}" 2) µs | ≤ 5× ping |
+| CPU per request with a tray and a notification server at 10 / 100 ms (change) | $(nth "${cost[tray10]}" 2) µs ($(more "${cost[tray10]}" "${cost[lago10]}") %) / $(nth "${cost[tray100]}" 2) µs ($(more "${cost[tray100]}" "${cost[lago100]}") %) | — | ≤ +10 % |
 | wake-ups per request at 10 / 100 ms (all threads) | $(nth "${cost[lago10]}" 3) / $(nth "${cost[lago100]}" 3) | $(nth "${cost[ping10]}" 3) / $(nth "${cost[ping100]}" 3) | — |
 | system calls per request at 10 / 100 ms (all threads) | ${calls[lago10]} / ${calls[lago100]} | ${calls[ping10]} / ${calls[ping100]} | — |
 | frames presented per second at 10 / 100 ms | ${fps[10]} / ${fps[100]} | — | ≤ 30 |
