@@ -38,13 +38,19 @@ class TestHostBox : public QObject {
             QCOMPARE(p.takeWrites(), QStringList{"interval=250"});
         }
         QCOMPARE(p.beeps, 5);
+        // Ten is the least accepted, for both commands.
+        type(p, "S:10");
+        type(p, "P:10");
+        QCOMPARE(p.takeWrites(), (QStringList{"interval=10", "payload=10"}));
+        QCOMPARE(p.beeps, 7);
     }
 
     void commandsBelowTenOrWithoutANumberDoNothing()
     {
         WindowProbe p;
         p.takeWrites();
-        for (const char *text : {"S:9", "S:9.99", "S:abc", "S:", "P:-50", "P:", "S:0x20"}) {
+        for (const char *text :
+             {"S:9", "S:9.99", "S:9.999", "P:9.999", "S:abc", "S:", "P:-50", "P:", "S:0x20"}) {
             type(p, text);
             QCOMPARE(p.hostBox()->text(), text);
         }

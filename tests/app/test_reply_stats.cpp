@@ -38,6 +38,15 @@ class TestReplyStats : public QObject {
         QCOMPARE(labels(p), (QStringList{" 1", " 1", "0 %", "20 ms", "20 ms", "0 %"}));
         QCOMPARE(slot(p, 376), 20);
         QCOMPARE(slot(p, 375), 1001);
+
+        // The total loss is computed from the second request on, not before.
+        WindowProbe lost("h");
+        lost.engine.sent();
+        lost.engine.lose(1);
+        QCOMPARE(lost.text("LossLabel"), "0 %");
+        lost.engine.sent();
+        lost.engine.reply(2, 20);
+        QCOMPARE(lost.text("LossLabel"), "50 %");
         QCOMPARE(p.window->lastSeq(), 1.0);
     }
 

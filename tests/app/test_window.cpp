@@ -81,6 +81,19 @@ class TestWindow : public QObject {
             QVERIFY2(w.rect().contains(child->geometry()), qPrintable(child->objectName()));
         }
         QCOMPARE(shown, 18);
+        // Every control where the layout puts it, at its size.
+        const std::pair<const char *, QRect> layout[] = {
+            {"Label1", {8, 10, 49, 13}},      {"HostName", {64, 8, 233, 19}},
+            {"Command1", {304, 8, 89, 17}},   {"Label2", {8, 32, 81, 13}},
+            {"SendLabel", {96, 32, 65, 13}},  {"Label4", {168, 32, 59, 13}},
+            {"RecvLabel", {232, 32, 65, 13}}, {"Label5", {304, 32, 31, 13}},
+            {"LossLabel", {344, 32, 39, 13}}, {"Label3", {8, 48, 80, 13}},
+            {"avping", {96, 48, 64, 13}},     {"Label6", {168, 48, 74, 13}},
+            {"cping", {248, 48, 65, 13}},     {"Label8", {304, 48, 31, 13}},
+            {"wndLoss", {344, 48, 39, 13}},   {"Label7", {72, 72, 265, 17}},
+            {"Label9", {96, 88, 225, 17}},    {"Check1", {16, 272, 105, 17}}};
+        for (const auto &[name, geometry] : layout)
+            QCOMPARE(p.control<QWidget>(name)->geometry(), geometry);
         QCOMPARE(p.text("Label1"), "&IP/Host:");
         QCOMPARE(p.control("Label1")->buddy(), p.hostBox());
         QCOMPARE(p.text("Label2"), "Packets Sent:");
