@@ -125,10 +125,10 @@ qt_test() { # name [environment...]: one test program, its result file read
     grep -q '^Totals: [0-9]* passed, 0 failed' "$result"
 }
 cp "$HOME/.cache/lagoscope/qt6-windows/bin/Qt6Test.dll" "$tests/"
-for name in test_lag_history test_number_text test_lag_graph test_window test_reply_stats \
-    test_host_box test_engine_parts test_value_label test_frames; do
+# Every test the build names portable.
+while read -r name; do
     check "$name.exe under Wine" "qt_test $name"
-done
+done <build-windows-app/portable-tests.txt
 check "test_window.exe under Wine on a screen scaled to twice the size" \
     "qt_test test_window QT_SCALE_FACTOR=2"
 
