@@ -132,6 +132,46 @@ done <build-windows-app/portable-tests.txt
 check "test_window.exe under Wine on a screen scaled to twice the size" \
     "qt_test test_window QT_SCALE_FACTOR=2"
 
+# What the program says before any window, with the same exit codes as on
+# Linux. It is of the GUI kind, so Windows gives it no console: it writes
+# where its caller redirected it, else to the console it attaches to, else
+# (started from Explorer) in a message box. Wine hands a GUI program its
+# caller's output anyway, so the executable itself is checked too.
+program=build-windows-app/package/Lagoscope/lagoscope.exe
+headers=$(mktemp)
+x86_64-w64-mingw32-objdump -p "$program" >"$headers"
+imports_all() { local f; for f in "$@"; do grep -qw "$f" "$headers" || return 1; done; }
+check "lagoscope.exe is a GUI program" "grep -q 'Subsystem.*Windows GUI' '$headers'"
+check "it attaches to its caller's console, writes to it, or shows a message box" \
+    "imports_all GetStdHandle AttachConsole WriteConsoleW MessageBoxW"
+said_file=$(mktemp)
+said() { # expected-exit-code words...: runs the program, what it said in $said_file
+    local expected=$1
+    shift
+    timeout 30 wine "$program" "$@" 2>&1 | tr -d '\r' >"$said_file"
+    [ "${PIPESTATUS[0]}" -eq "$expected" ]
+}
+check "--version prints the version, exit 0" "said 0 --version && grep -qx 'lagoscope 1.01' '$said_file'"
+check "--help prints the usage, exit 0" "said 0 --help && grep -q '^usage: lagoscope \[host\]' '$said_file'"
+check "an unknown option is named with the usage, exit 2" \
+    "said 2 -t host && grep -q 'unknown option -t' '$said_file' && grep -q '^usage:' '$said_file'"
+check "a redirection in cmd gets the version" \
+    "wine cmd /c '${program//\//\\} --version > version.txt' >/dev/null 2>&1 && tr -d '\r' <version.txt | grep -qx 'lagoscope 1.01'"
+rm -f version.txt "$said_file" "$headers"
+# Started the way Explorer starts it: no console and nothing redirected.
+message_box() {
+    local started box rc
+    timeout 60 wine start /wait /unix "$PWD/$program" -t host >/dev/null 2>&1 &
+    started=$!
+    box=$(timeout 20 xdotool search --sync --name '^Lagoscope$' | head -1)
+    [ -n "$box" ] || { kill "$started"; return 1; }
+    screenshot "$box" unknown-option-box
+    xdotool key --window "$box" Return
+    wait "$started"
+    rc=$?
+    [ "$rc" -eq 2 ]
+}
+
 # The real program, as a user starts it.
 window_of() { timeout 30 xdotool search --sync --name '^Lagoscope for Windows' | head -1; }
 green_in_graph() { # window: the graph band holds green bars
@@ -150,6 +190,17 @@ ended() { # pid: gone within 10 s
 }
 # run_program EXE NAME: starts it on 127.0.0.1, checks it pings, stops and
 # closes it; screenshots are named after NAME.
+# The panel's tray holds an icon that Wine docked there (a window of its
+# explorer), showing green bars.
+icon_in_tray() {
+    local panel geometry
+    panel=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}')
+    [ -n "$panel" ] || return 1
+    xwininfo -id "$panel" -tree | grep -q '"explorer.exe"' || return 1
+    geometry=$(xwininfo -id "$panel" | awk '/Absolute upper-left X/ {x = $NF} /Absolute upper-left Y/ {y = $NF}
+        /Width/ {w = $NF} /Height/ {h = $NF} END {print w "x" h "+" x "+" y}')
+    xwd -root -silent | convert xwd:- -crop "$geometry" txt:- | grep -qi '#00C000'
+}
 run_program() {
     local exe=$1 name=$2 program window
     wine "$exe" 127.0.0.1 >/dev/null 2>&1 &
@@ -168,6 +219,7 @@ run_program() {
     sleep 3
     check "$name: it pings 127.0.0.1 and the kernel answers" rises
     check "$name: the graph shows green bars" "green_in_graph '$window'"
+    check "$name: its icon is in the tray, with green bars" icon_in_tray
     screenshot "$window" "$name-pinging"
     xdotool key --window "$window" Return
     sleep 0.5
@@ -176,7 +228,15 @@ run_program() {
     xdotool key --window "$window" alt+F4
     check "$name: closing the window ends the program" "ended $program"
 }
+check "started from Explorer, an unknown option shows the usage in a message box, exit 2" \
+    message_box
+
 kernel_echo 1
+# A panel with a system tray, as the desktop has one.
+trayer --edge bottom --align right --widthtype request --height 24 --transparent false \
+    >/dev/null 2>&1 &
+tray=$!
+sleep 1
 run_program "$package/lagoscope.exe" lagoscope
 
 # The installer, silently, for this user alone; then the uninstaller.
@@ -196,6 +256,7 @@ wineserver --wait
 check "the uninstaller leaves no folder, shortcut or registry entry" \
     "[ ! -e '$installed' ] && [ ! -e '$shortcut' ] && ! wine reg query '$uninstall_key' >/dev/null 2>&1"
 
+kill "$tray"
 wineserver --kill
 wineserver --wait
 summary
