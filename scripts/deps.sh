@@ -24,7 +24,8 @@ test | full)
     [ "$1" = full ] && packages+=(clang clang-tidy libclang-rt-14-dev)
     ;;
 windows)
-    packages+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nsis zip xdotool imagemagick x11-apps)
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nsis wixl zip xdotool imagemagick x11-apps
+        trayer)
     recommends=() # Wine with the libraries it recommends, as it is tested
     ;;
 esac

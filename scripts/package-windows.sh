@@ -4,7 +4,8 @@
 # in build-windows-app/package: the Lagoscope folder ready to run (the
 # program, the Qt DLLs and plugins it loads, the MinGW-w64 runtime, the
 # licence and a README), the same as lagoscope-VERSION-windows-x64.zip, and
-# an installer made with NSIS, lagoscope-VERSION-windows-x64-setup.exe.
+# an installer made with NSIS, lagoscope-VERSION-windows-x64-setup.exe, and
+# a per-machine MSI made with wixl, lagoscope-VERSION-windows-x64.msi.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The cache lives in the home folder, where the windows preset looks for it.
@@ -42,5 +43,15 @@ sed "s/@VERSION@/$version/; s/\$/\r/" data/windows/README.txt >"$folder/README.t
 makensis -V2 -DVERSION="$version" -DSOURCE="$PWD/$folder" -DOUTFILE="$PWD/$out/$name-setup.exe" \
     -DICON="$PWD/data/icons/lagoscope.ico" -DFILELIST="$PWD/$out/files.nsh" data/windows/lagoscope.nsi
 rm "$out/files.nsh"
-du -h "$out/$name.zip" "$out/$name-setup.exe"
+
+# The MSI: the program with its Start-menu shortcut, and every other file
+# of the folder as a component of its own.
+(cd "$out" && find Lagoscope -type f ! -name lagoscope.exe | sort) |
+    wixl-heat --prefix Lagoscope/ --directory-ref INSTALLDIR --component-group Files \
+        --var var.SourceDir | sed 's/<Component /<Component Win64="yes" /' >"$out/files.wxs"
+# wixl finds sources by relative paths only.
+wixl -a x64 -D Version="$version" -D SourceDir="$folder" -D Icon=data/icons/lagoscope.ico \
+    -o "$out/$name.msi" data/windows/lagoscope.wxs "$out/files.wxs"
+rm "$out/files.wxs"
+du -h "$out/$name.zip" "$out/$name-setup.exe" "$out/$name.msi"
 du -sh "$folder"

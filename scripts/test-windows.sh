@@ -256,6 +256,39 @@ wineserver --wait
 check "the uninstaller leaves no folder, shortcut or registry entry" \
     "[ ! -e '$installed' ] && [ ! -e '$shortcut' ] && ! wine reg query '$uninstall_key' >/dev/null 2>&1"
 
+# The MSI, as an administrator deploys it: per machine, silently; then a
+# later version over it, and the uninstall.
+msi=$(ls build-windows-app/package/lagoscope-*-windows-x64.msi)
+machine_dir="$WINEPREFIX/drive_c/Program Files/Lagoscope"
+arp() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r'; }
+# Wine puts a per-machine shortcut in the user's Start menu; Windows in the common one.
+msi_shortcut() { find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Lagoscope.lnk' | grep -q .; }
+wine msiexec /i "$msi" /qn /l*v msi-install.log >/dev/null 2>&1
+wineserver --wait
+grep -E 'Action ended [0-9:]+: (InstallFinalize|INSTALL)\.' msi-install.log
+check "the MSI installs the program for every user in Program Files" \
+    "[ -f '$machine_dir/lagoscope.exe' ] && [ -f '$machine_dir/platforms/qwindows.dll' ]"
+check "the MSI adds a Start-menu shortcut" msi_shortcut
+check "Apps & features lists it with its version and publisher" \
+    "arp | grep -q 'DisplayName    REG_SZ    Lagoscope' && arp | grep -q 'DisplayVersion    REG_SZ    1.01' && arp | grep -q 'Publisher    REG_SZ    The Lagoscope developers'"
+run_program "$machine_dir/lagoscope.exe" msi
+later=$(mktemp -d)/lagoscope-later.msi
+(cd build-windows-app/package && find Lagoscope -type f ! -name lagoscope.exe | sort) |
+    wixl-heat --prefix Lagoscope/ --directory-ref INSTALLDIR --component-group Files \
+        --var var.SourceDir | sed 's/<Component /<Component Win64="yes" /' >"$later.files.wxs"
+wixl -a x64 -D Version=1.99 -D SourceDir=build-windows-app/package/Lagoscope \
+    -D Icon=data/icons/lagoscope.ico -o "$later" data/windows/lagoscope.wxs "$later.files.wxs"
+wine msiexec /i "$later" /qn >/dev/null 2>&1
+wineserver --wait
+check "a later version upgrades it in place: one entry, the new version" \
+    "[ \"\$(arp | grep -c 'DisplayName    REG_SZ    Lagoscope')\" -eq 1 ] && arp | grep -q 'DisplayVersion    REG_SZ    1.99'"
+wine msiexec /x "$later" /qn /l*v msi-uninstall.log >/dev/null 2>&1
+wineserver --wait
+grep -E 'Action ended [0-9:]+: (InstallFinalize|INSTALL)\.' msi-uninstall.log
+check "the MSI's uninstall leaves no file, shortcut or registry entry" \
+    "[ ! -e '$machine_dir' ] && ! msi_shortcut && ! arp | grep -q 'Lagoscope'"
+rm -rf "$(dirname "$later")" msi-install.log msi-uninstall.log
+
 kill "$tray"
 wineserver --kill
 wineserver --wait
