@@ -20,6 +20,8 @@ test | full)
     packages+=(locales desktop-file-utils appstream man-db dpkg-dev lintian)
     # The desktop services the tray and notification tests run against.
     packages+=(dbus-daemon dbus-bin haskell-status-notifier-item-utils trayer dunst)
+    # Wayland: a headless compositor and its screenshots, read with ImageMagick.
+    packages+=(weston imagemagick)
     # The clang build under the sanitizers, clang-tidy and the fuzzers.
     [ "$1" = full ] && packages+=(clang clang-tidy libclang-rt-14-dev)
     ;;
