@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running need, and with
-# "test" also those the tests need, with "full" those of the sanitizers and
+# "test" also those the tests and packaging need, with "full" those of the sanitizers and
 # fuzzers too, or with "windows" the cross-compiler, Wine and the Windows
 # packaging tools, skipping the download when they are all there already.
 set -euo pipefail
@@ -18,6 +18,8 @@ case "${1:-}" in
 test | full)
     testing=true
     packages+=(locales desktop-file-utils appstream man-db dpkg-dev lintian)
+    # The Debian source package, its autopkgtest and the reproducibility check.
+    packages+=(debhelper xz-utils autopkgtest diffoscope-minimal)
     # The desktop services the tray and notification tests run against.
     packages+=(dbus-daemon dbus-bin haskell-status-notifier-item-utils trayer dunst)
     # Wayland: a headless compositor and its screenshots, read with ImageMagick.

@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
-# Builds the Debian package: a Release build of the program alone, packed by
-# CPack into build-package/lagoscope_<version>_<arch>.deb. Install it with
-# `sudo apt install ./build-package/lagoscope_*.deb`.
+# Builds the Debian source package and the binary package from the committed
+# tree (HEAD; uncommitted changes are not in it), as a distribution would:
+# the upstream tarball lagoscope_VERSION.orig.tar.xz (the tree without
+# debian/), then dpkg-buildpackage -us -uc in a fresh copy with debian/
+# added. Into build-package/, or the folder given: the .dsc, .orig.tar.xz,
+# .debian.tar.xz, .deb, .buildinfo and .changes; the build's log in
+# build.log. Prints the .deb's path last.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-dpkg-query -W dpkg-dev >/dev/null 2>&1 || scripts/deps.sh test # dpkg-shlibdeps
-# Debian's hardening: fortified functions, the strong stack protector, PIE,
-# and relocations read-only from the start (relro, now).
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-    -DCMAKE_POSITION_INDEPENDENT_CODE=ON >/dev/null
-cmake --build build-package
-(cd build-package && cpack -G DEB >/dev/null)
-ls build-package/lagoscope_*.deb
+scripts/deps.sh test >/dev/null
+out=${1:-build-package}
+version=$(dpkg-parsechangelog -S Version)
+upstream=${version%-*}
+tree=$out/lagoscope-$upstream
+rm -rf "$out"
+mkdir -p "$out"
+# The same tarball for the same commit: git archive stamps the commit's time,
+# and xz on one thread packs the same bytes the same way.
+git archive --format=tar --prefix="lagoscope-$upstream/" HEAD -- . ':!debian' |
+    xz -6 -T1 >"$out/lagoscope_$upstream.orig.tar.xz"
+tar -xf "$out/lagoscope_$upstream.orig.tar.xz" -C "$out"
+git archive --format=tar HEAD debian | tar -x -C "$tree"
+(cd "$tree" && dpkg-buildpackage -us -uc) >"$out/build.log" 2>&1 ||
+    { tail -30 "$out/build.log"; exit 1; }
+ls "$out"/lagoscope_"$version"_*.deb
