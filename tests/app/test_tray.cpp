@@ -100,30 +100,15 @@ struct ItemHost {
             return {entry, "/StatusNotifierItem"};
         return {entry.left(slash), entry.mid(slash)};
     }
-    // The item's largest icon, from its ARGB32 pixels in network byte order.
+    // The item's largest icon.
     QImage icon()
     {
         const auto [service, path] = item();
-        const QDBusArgument pixmaps =
-            property(service, path, itemInterface, "IconPixmap").value<QDBusArgument>();
         QImage largest;
-        pixmaps.beginArray();
-        while (!pixmaps.atEnd()) {
-            int width = 0;
-            int height = 0;
-            QByteArray argb;
-            pixmaps.beginStructure();
-            pixmaps >> width >> height >> argb;
-            pixmaps.endStructure();
-            if (width <= largest.width() || argb.size() != qsizetype(width) * height * 4)
-                continue;
-            largest = QImage(width, height, QImage::Format_ARGB32);
-            const auto *bytes = reinterpret_cast<const uchar *>(argb.constData());
-            for (int y = 0; y < height; ++y)
-                for (int x = 0; x < width; ++x, bytes += 4)
-                    largest.setPixel(x, y, qRgba(bytes[1], bytes[2], bytes[3], bytes[0]));
-        }
-        pixmaps.endArray();
+        for (const QImage &image :
+             pixmaps(property(service, path, itemInterface, "IconPixmap").value<QDBusArgument>()))
+            if (image.width() > largest.width())
+                largest = image;
         return largest;
     }
     QString toolTip()
@@ -136,19 +121,34 @@ struct ItemHost {
         QString text;
         tip.beginStructure();
         tip >> iconName;
-        tip.beginArray();
-        while (!tip.atEnd()) {
-            int width = 0;
-            int height = 0;
-            QByteArray argb;
-            tip.beginStructure();
-            tip >> width >> height >> argb;
-            tip.endStructure();
-        }
-        tip.endArray();
+        pixmaps(tip);
         tip >> title >> text;
         tip.endStructure();
         return title;
+    }
+    // Images as the item sends them: ARGB32 pixels in network byte order.
+    static QList<QImage> pixmaps(const QDBusArgument &argument)
+    {
+        QList<QImage> images;
+        argument.beginArray();
+        while (!argument.atEnd()) {
+            int width = 0;
+            int height = 0;
+            QByteArray argb;
+            argument.beginStructure();
+            argument >> width >> height >> argb;
+            argument.endStructure();
+            if (argb.size() != qsizetype(width) * height * 4)
+                continue;
+            QImage image(width, height, QImage::Format_ARGB32);
+            const auto *bytes = reinterpret_cast<const uchar *>(argb.constData());
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x, bytes += 4)
+                    image.setPixel(x, y, qRgba(bytes[1], bytes[2], bytes[3], bytes[0]));
+            images << image;
+        }
+        argument.endArray();
+        return images;
     }
     void activate()
     {
@@ -217,18 +217,11 @@ struct NotificationLog {
     }
 };
 
-EchoChannels channels(FakeChannel *v4)
-{
-    EchoChannels channels;
-    channels.v4.reset(v4);
-    return channels;
-}
-
 // The window on the real engine, and its tray, made once a test has set up
 // the desktop it wants.
 struct Program {
     FakeChannel *channel = new FakeChannel;
-    IcmpEngine engine{channels(channel)};
+    IcmpEngine engine{onlyV4(channel)};
     frmPing window{engine, [] {}, {}};
     TrayStatus tray{window, engine};
 

@@ -15,16 +15,9 @@ namespace {
 constexpr int intervalMs = 10;
 constexpr int timeoutMs = 200;
 
-EchoChannels channels(FakeChannel *v4)
-{
-    EchoChannels channels;
-    channels.v4.reset(v4);
-    return channels;
-}
-
 struct EngineWindow {
     FakeChannel *channel = new FakeChannel;
-    IcmpEngine engine{channels(channel)};
+    IcmpEngine engine{onlyV4(channel)};
     frmPing window{engine, [] {}, {}};
 
     EngineWindow()

@@ -94,3 +94,12 @@ class FakeChannel : public EchoChannel {
     std::deque<Held> results_;
     Held collected_; // what the last result's payload points into
 };
+
+// Channels for an engine with `channel` for IPv4 and none for IPv6; the
+// engine owns it.
+inline EchoChannels onlyV4(FakeChannel *channel)
+{
+    EchoChannels channels;
+    channels.v4.reset(channel);
+    return channels;
+}

@@ -11,17 +11,10 @@
 
 namespace {
 
-EchoChannels channels(FakeChannel *v4)
-{
-    EchoChannels channels;
-    channels.v4.reset(v4);
-    return channels;
-}
-
 // An engine on a fake channel, and what it told, in order.
 struct Rig {
     FakeChannel *channel = new FakeChannel;
-    IcmpEngine engine{channels(channel)};
+    IcmpEngine engine{onlyV4(channel)};
     QStringList told;
     bool insideCall = false;
     int toldInsideCalls = 0;
