@@ -4,6 +4,7 @@
 // line per figure.
 //
 // lagoscope-bench-truth
+#include "Clocks.h"
 #include "IcmpEngine.h"
 #include "IcmpFlood.h"
 #include "IcmpResponder.h"
@@ -27,12 +28,6 @@
 namespace {
 
 using Action = IcmpResponder::Action;
-
-int64_t wallNs()
-{
-    using namespace std::chrono;
-    return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 void kernelEcho(bool on)
 {

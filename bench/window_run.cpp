@@ -3,6 +3,7 @@
 // first painted, measured from LAGOSCOPE_EXEC_NS (the wall clock just before
 // exec, in ns) when that is set, and the median round trip it was told.
 // lagoscope-bench-window INTERVAL_MS SECONDS HOST
+#include "Clocks.h"
 #include "Program.h"
 
 #include <QApplication>
@@ -18,12 +19,6 @@
 #include <cstdlib>
 
 namespace {
-int64_t wallNs()
-{
-    using namespace std::chrono;
-    return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-}
-
 // Notes the first paint of the window, and counts the frames presented: a
 // frame paints the window under the labels and the band it updates, in one
 // pass of the event loop.

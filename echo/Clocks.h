@@ -21,3 +21,10 @@ template <class Clock> int64_t nsSinceOrigin(std::chrono::time_point<Clock> t)
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
+
+// Now on the wall clock, in whole nanoseconds: the kernel's receive stamps
+// are on it, and so is every time the tests and benches compare with them.
+inline int64_t wallNs()
+{
+    return nsSinceOrigin(WallClock::now());
+}

@@ -1,5 +1,6 @@
 // The window on the real engine, inside a private network namespace
 // (in-netns.sh), against a scripted responder on its loopback.
+#include "Clocks.h"
 #include "IcmpEngine.h"
 #include "IcmpResponder.h"
 #include "IcmpSocketChannel.h"
@@ -27,13 +28,6 @@
 namespace {
 
 using Action = IcmpResponder::Action;
-
-int64_t wallNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // Waits in the event loop itself, so that replies reach the window the
 // moment they arrive (QTest::qWaitFor sleeps between its looks).

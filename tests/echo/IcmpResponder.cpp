@@ -1,5 +1,7 @@
 #include "IcmpResponder.h"
 
+#include "Clocks.h"
+
 #include <linux/icmp.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
@@ -38,13 +40,6 @@ std::vector<uint8_t> loopbackIp6Header(size_t payloadLength)
     h[23] = 1;
     h[39] = 1;
     return h;
-}
-
-int64_t wallNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
 // Receives one packet with its kernel timestamp.
