@@ -72,13 +72,13 @@ void TrayStatus::createTray()
 void TrayStatus::sampleShown(bool answered)
 {
     const auto now = OutageWatch::Clock::now();
-    const QString host = engine_.host().trimmed();
     if (answered) {
         if (const auto back = outages_.answered(now, OutageWatch::Wall::now());
             back && outageNotified_) {
-            notify(host + " answers again", QString("Silent for %1; %2 requests lost.")
-                                                .arg(seconds(back->silent))
-                                                .arg(back->lost));
+            notify(engine_.host().trimmed() + " answers again",
+                   QString("Silent for %1; %2 requests lost.")
+                       .arg(seconds(back->silent))
+                       .arg(back->lost));
         }
         outageNotified_ = false;
     } else if (const auto went =
@@ -86,9 +86,8 @@ void TrayStatus::sampleShown(bool answered)
         const QString since =
             QDateTime::fromSecsSinceEpoch(OutageWatch::Wall::to_time_t(went->lastHeard))
                 .toString("HH:mm:ss");
-        outageNotified_ = !window_.isActiveWindow();
-        if (outageNotified_)
-            notify(host + " stopped answering", "No reply since " + since + ".");
+        outageNotified_ = notify(engine_.host().trimmed() + " stopped answering",
+                                 "No reply since " + since + ".");
     }
     refresh();
 }
@@ -108,11 +107,13 @@ void TrayStatus::gaveUp(const QString &why)
         notify("Lagoscope stopped pinging", why);
 }
 
-void TrayStatus::notify(const QString &summary, const QString &body)
+bool TrayStatus::notify(const QString &summary, const QString &body)
 {
     // Its user is looking at the window.
-    if (!window_.isActiveWindow())
-        notifications_.show(summary, body);
+    if (window_.isActiveWindow())
+        return false;
+    notifications_.show(summary, body);
+    return true;
 }
 
 // At once when the last redraw is long enough ago, else when it will be.

@@ -38,7 +38,8 @@ class TrayStatus : public QObject {
     void refresh();
     void redraw();
     void showWindow();
-    void notify(const QString &summary, const QString &body);
+    // Whether it was sent: nothing is while the window is the active one.
+    bool notify(const QString &summary, const QString &body);
     QString shown(const char *label) const;
 
     frmPing &window_;
