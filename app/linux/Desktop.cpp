@@ -14,7 +14,6 @@ namespace {
 const QString watcherService = "org.kde.StatusNotifierWatcher";
 const QString watcherPath = "/StatusNotifierWatcher";
 const QString notificationService = "org.freedesktop.Notifications";
-const char *const desktopEntry = "org.lagoscope.Lagoscope";
 
 QDBusConnection sessionBus()
 {
@@ -99,9 +98,12 @@ void Notifications::show(const QString &summary, const QString &body)
         return;
     QDBusMessage notify = QDBusMessage::createMethodCall(
         notificationService, "/org/freedesktop/Notifications", notificationService, "Notify");
+    // The menu entry's name, which is also the icon's: the desktop's
+    // per-application settings apply.
+    const QString desktopEntry = QGuiApplication::desktopFileName();
     const QVariantMap hints{{"desktop-entry", desktopEntry}};
-    notify << QGuiApplication::applicationDisplayName() << uint(lastId_) << QString(desktopEntry)
-           << summary << body << QStringList() << hints << -1;
+    notify << QGuiApplication::applicationDisplayName() << uint(lastId_) << desktopEntry << summary
+           << body << QStringList() << hints << -1;
     auto *reply = new QDBusPendingCallWatcher(sessionBus().asyncCall(notify), this);
     connect(reply, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
         const QDBusPendingReply<uint> id = *call;
