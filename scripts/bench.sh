@@ -2,7 +2,7 @@
 # Runs every benchmark and prints one table: Lagoscope (a Release build, the
 # real window under Xvfb) beside iputils ping, in one run, inside a network
 # namespace of its own where both ping its loopback. Needs root; takes about
-# five minutes.
+# seven minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test # the tray and the notification server too
