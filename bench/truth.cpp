@@ -4,12 +4,8 @@
 // line per figure.
 //
 // lagoscope-bench-truth
-#include "Clocks.h"
-#include "IcmpEngine.h"
 #include "IcmpFlood.h"
-#include "IcmpResponder.h"
-#include "IcmpSocketChannel.h"
-#include "frmPing.h"
+#include "LiveWindow.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -49,58 +45,6 @@ double percentile(std::vector<double> values, double p)
     return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
 }
 
-// The window on a real engine pinging 127.0.0.1, and when each reply reached it.
-struct Run {
-    IcmpEngine engine;
-    frmPing window;
-    std::vector<std::pair<int, int64_t>> shown; // seq, wall-clock ns
-
-    static EchoChannels channels(SocketKind kind)
-    {
-        int error = 0;
-        EchoChannels c;
-        c.v4 = IcmpSocketChannel::open(icmp::Family::V4, kind, error);
-        if (!c.v4)
-            qFatal("no ICMP socket");
-        return c;
-    }
-    explicit Run(int intervalMs, SocketKind kind = SocketKind::Datagram)
-        : engine(channels(kind)), window(engine, [] {}, {})
-    {
-        QObject::connect(&engine, &EchoEngine::replyReceived,
-                         [this](qint16 seq, int, qint32) { shown.emplace_back(seq, wallNs()); });
-        engine.setInterval(intervalMs);
-        window.findChild<QLineEdit *>("HostName")->setText("127.0.0.1");
-        window.Command1_Click();
-    }
-    ~Run()
-    {
-        if (engine.running())
-            window.Command1_Click();
-    }
-    QString text(const char *label) const { return window.findChild<QLabel *>(label)->text(); }
-    int redBars() const
-    {
-        int red = 0;
-        for (int x = 9; x <= 384; ++x)
-            red += window.drawing().pixel(x, 80) == qRgb(0xC0, 0, 0);
-        return red;
-    }
-    // ms from the responder's answer to the window, per reply shown.
-    std::vector<double> delays(const IcmpResponder &responder, size_t from = 0) const
-    {
-        std::vector<double> ms;
-        for (size_t i = from; i < shown.size(); ++i)
-            if (const auto at = responder.answeredAtNs(uint16_t(shown[i].first)))
-                ms.push_back(double(shown[i].second - *at) / 1e6);
-        return ms;
-    }
-    double patienceMs() const
-    {
-        return std::chrono::duration<double, std::milli>(engine.currentPatience()).count();
-    }
-};
-
 void randomLoss()
 {
     std::mt19937 random(5);
@@ -111,15 +55,16 @@ void randomLoss()
     IcmpResponder responder(icmp::Family::V4, [&](uint16_t seq) {
         return Action{.drop = drops.count(seq) > 0, .delayMs = 20};
     });
-    Run run(100);
+    LiveWindow run;
+    run.start("127.0.0.1", 100);
     runFor(60'000);
-    const auto all = run.delays(responder);
+    const auto all = run.delaysMs(responder);
     // The freeze after a loss: how long the reply right after it waited.
     std::vector<double> afterLoss;
-    for (const auto &[seq, at] : run.shown)
-        if (drops.count(seq - 1))
-            if (const auto answered = responder.answeredAtNs(uint16_t(seq)))
-                afterLoss.push_back(double(at - *answered) / 1e6);
+    for (qsizetype i = 0; i < run.handedOver.size(); ++i)
+        if (drops.count(run.handedOver[i] - 1))
+            if (const auto answered = responder.answeredAtNs(uint16_t(run.handedOver[i])))
+                afterLoss.push_back(double(run.handedOverNs[i] - *answered) / 1e6);
     std::printf("5%% loss, 100 ms, 20 ms replies, 60 s: %zu replies, %zu drops, %d red bars\n",
                 all.size(), drops.size(), run.redBars());
     std::printf("  display delay: median %.2f ms, 90th percentile %.2f ms, worst %.2f ms\n",
@@ -133,18 +78,19 @@ void outage()
     std::atomic<bool> answering = false;
     IcmpResponder responder(icmp::Family::V4,
                             [&](uint16_t) { return Action{.drop = !answering, .delayMs = 20}; });
-    Run run(100);
+    LiveWindow run;
+    run.start("127.0.0.1", 100);
     runFor(5000);
     std::printf("silent host for 5 s: sent %s, received %s, loss \"%s\", window \"%s\", %d red "
                 "bars\n",
                 qPrintable(run.text("SendLabel")), qPrintable(run.text("RecvLabel")),
                 qPrintable(run.text("LossLabel")), qPrintable(run.text("wndLoss")), run.redBars());
     const auto firstReplyAfter = [&] {
-        const size_t before = run.shown.size();
+        const qsizetype before = run.handedOver.size();
         answering = true;
-        for (int i = 0; i < 300 && run.shown.size() == before; ++i)
+        for (int i = 0; i < 300 && run.handedOver.size() == before; ++i)
             runFor(10);
-        const auto delays = run.delays(responder, before);
+        const auto delays = run.delaysMs(responder, before);
         return delays.empty() ? -1.0 : delays.front();
     };
     std::printf("  its first reply shown %.1f ms after it arrived\n", firstReplyAfter());
@@ -161,7 +107,8 @@ void flood()
         IcmpResponder responder(icmp::Family::V4, [](uint16_t) { return Action{.delayMs = 2}; });
         IcmpFlood flood(icmp::Family::V4, 1'000'000, std::chrono::seconds(5),
                         IcmpFlood::Requests::LeftOut);
-        Run run(10, SocketKind::Raw);
+        LiveWindow run({}, LiveWindow::v4Socket(SocketKind::Raw));
+        run.start("127.0.0.1", 10);
         runFor(1500);
         run.window.Command1_Click();
         runFor(2500);
@@ -169,9 +116,10 @@ void flood()
         for (int seq = 1; seq <= 200; ++seq)
             answered += responder.answeredAtNs(uint16_t(seq)).has_value();
         std::printf(
-            "raw socket at 10 ms for 1.5 s, %ld foreign ICMP messages in 4 s: %d answered, %zu "
+            "raw socket at 10 ms for 1.5 s, %ld foreign ICMP messages in 4 s: %d answered, %lld "
             "shown, %d miscounted\n",
-            flood.sent(), answered, run.shown.size(), answered - int(run.shown.size()));
+            flood.sent(), answered, static_cast<long long>(run.handedOver.size()),
+            answered - int(run.handedOver.size()));
     }
 }
 
@@ -182,9 +130,11 @@ void patience()
         if (script)
             responder.emplace(icmp::Family::V4, script);
         kernelEcho(!script);
-        Run run(50);
+        LiveWindow run;
+        run.start("127.0.0.1", 50);
         runFor(10'000);
-        std::printf("patience on %s: %.1f ms (%d red bars)\n", path, run.patienceMs(),
+        std::printf("patience on %s: %.1f ms (%d red bars)\n", path,
+                    std::chrono::duration<double, std::milli>(run.engine.currentPatience()).count(),
                     run.redBars());
         kernelEcho(false);
     };

@@ -1,9 +1,6 @@
 // The window on the real engine, inside a private network namespace
 // (in-netns.sh), against a scripted responder on its loopback.
-#include "Clocks.h"
-#include "IcmpEngine.h"
-#include "IcmpResponder.h"
-#include "IcmpSocketChannel.h"
+#include "LiveWindow.h"
 #include "NumberText.h"
 #include "SwallowingNameServer.h"
 #include "frmPing.h"
@@ -26,122 +23,7 @@
 #include <set>
 
 namespace {
-
 using Action = IcmpResponder::Action;
-
-// Waits in the event loop itself, so that replies reach the window the
-// moment they arrive (QTest::qWaitFor sleeps between its looks).
-bool waitUntil(const std::function<bool()> &done, int withinMs)
-{
-    QEventLoop loop;
-    QTimer look;
-    QObject::connect(&look, &QTimer::timeout, [&] {
-        if (done())
-            loop.quit();
-    });
-    look.start(5);
-    QTimer::singleShot(withinMs, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
-
-// A window on a real engine with an IPv4 datagram socket, and what its
-// graph and labels show.
-struct LiveWindow {
-    IcmpEngine engine;
-    int beeps = 0;
-    frmPing window;
-    QList<int> handedOver;       // sequence numbers of replies, in the order the window got them
-    QList<int64_t> handedOverNs; // when, on the wall clock
-    QList<int> lost;             // sequence numbers handed over as lost
-
-    static EchoChannels v4Socket()
-    {
-        int error = 0;
-        EchoChannels channels;
-        channels.v4 = IcmpSocketChannel::open(icmp::Family::V4, SocketKind::Datagram, error);
-        if (!channels.v4)
-            qFatal("no ICMP socket");
-        return channels;
-    }
-
-    explicit LiveWindow(const QString &commandLine = {}, EchoChannels channels = v4Socket())
-        : engine(std::move(channels)), window(
-                                           engine, [this] { ++beeps; }, commandLine)
-    {
-        QObject::connect(&engine, &EchoEngine::replyReceived, [this](qint16 seq, int, qint32) {
-            handedOver << seq;
-            handedOverNs << wallNs();
-        });
-        QObject::connect(&engine, &EchoEngine::requestLost, [this](qint16 seq) { lost << seq; });
-    }
-
-    QString text(const char *name) const { return window.findChild<QLabel *>(name)->text(); }
-    QString caption() const { return window.findChild<QPushButton *>("Command1")->text(); }
-    QString failureLine() const
-    {
-        const auto *line = window.findChild<QLabel *>("failureLine");
-        return line->isVisibleTo(&window) ? line->accessibleDescription() : QString();
-    }
-    int redBars() const
-    {
-        int red = 0;
-        for (int x = 9; x <= 384; ++x)
-            red += window.drawing().pixel(x, 80) == qRgb(0xC0, 0, 0);
-        return red;
-    }
-    void showLosses() const
-    {
-        qInfo("%d red bars; loss \"%s\" in all, \"%s\" in the window", redBars(),
-              qPrintable(text("LossLabel")), qPrintable(text("wndLoss")));
-    }
-    void start(const char *host, double intervalMs)
-    {
-        engine.setInterval(intervalMs);
-        window.findChild<QLineEdit *>("HostName")->setText(host);
-        window.Command1_Click();
-    }
-    // Sends until `count` requests went out, then presses Stop.
-    [[nodiscard]] bool sendThenStop(int count, int withinMs)
-    {
-        const bool sent = waitUntil([&] { return window.sentCount() >= count; }, withinMs);
-        window.Command1_Click();
-        return sent;
-    }
-
-    // How long after the responder answered each reply reached the window,
-    // for the replies from `from` on.
-    struct Delays {
-        qsizetype count = 0;
-        double medianMs = 0;
-        double p90Ms = 0;
-        double worstMs = 0;
-    };
-    Delays displayDelays(const IcmpResponder &responder, int from = 0) const
-    {
-        QList<double> delays;
-        for (int i = from; i < handedOver.size(); ++i)
-            if (const auto at = responder.answeredAtNs(uint16_t(handedOver[i])))
-                delays << (handedOverNs[i] - *at) / 1e6;
-        std::sort(delays.begin(), delays.end());
-        Delays d;
-        if (!delays.isEmpty())
-            d = {delays.size(), delays[delays.size() / 2], delays[delays.size() * 9 / 10],
-                 delays.back()};
-        qInfo("display delay over %lld replies: median %.2f ms, 90th percentile %.2f ms, "
-              "worst %.2f ms",
-              static_cast<long long>(d.count), d.medianMs, d.p90Ms, d.worstMs);
-        return d;
-    }
-    void showPatience() const
-    {
-        qInfo("patience %.1f ms, %llu late replies",
-              std::chrono::duration<double, std::milli>(engine.currentPatience()).count(),
-              static_cast<unsigned long long>(engine.lateReplies()));
-    }
-};
-
 } // namespace
 
 class TestLiveWindow : public QObject {

@@ -167,7 +167,8 @@ void IcmpResponder::run()
                 ipHeader = packet.first(ihl);
                 packet = packet.subspan(ihl);
             }
-            if (packet.size() < icmp::headerSize || packet[0] != (v4 ? 8 : 128))
+            const icmp::Family family = v4 ? icmp::Family::V4 : icmp::Family::V6;
+            if (packet.size() < icmp::headerSize || packet[0] != icmp::types(family).echoRequest)
                 continue;
             const uint16_t seq = uint16_t(packet[6] << 8 | packet[7]);
             {
@@ -178,14 +179,20 @@ void IcmpResponder::run()
             if (action.drop)
                 continue;
 
-            std::vector<uint8_t> reply =
-                icmp::buildEchoReply(v4 ? icmp::Family::V4 : icmp::Family::V6, packet);
+            std::vector<uint8_t> reply = icmp::buildEchoReply(family, packet);
             if (action.unreachable) {
                 std::vector<uint8_t> quote =
                     v4 ? std::vector<uint8_t>(ipHeader.begin(), ipHeader.end())
                        : loopbackIp6Header(packet.size());
                 quote.insert(quote.end(), packet.begin(), packet.begin() + 8);
-                reply = {uint8_t(v4 ? 3 : 1), uint8_t(v4 ? 1 : 3), 0, 0, 0, 0, 0, 0};
+                reply = {uint8_t(v4 ? ICMP_DEST_UNREACH : ICMP6_DST_UNREACH),
+                         uint8_t(v4 ? ICMP_HOST_UNREACH : ICMP6_DST_UNREACH_ADDR),
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0};
                 reply.insert(reply.end(), quote.begin(), quote.end());
             } else {
                 if (action.foreignId)

@@ -9,27 +9,25 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: creating a network namespace needs root"
     exit 77
 fi
+source "$(dirname "$0")/../../scripts/lib/lab.sh"
 ns="lagoscope-test-$$-$RANDOM"
 peer="$ns-peer"
-if ! ip netns add "$ns" 2>/dev/null; then
+if ! lab_namespace "$ns"; then
     echo "SKIP: this machine does not allow network namespaces"
     exit 77
 fi
-trap 'ip netns del "$ns"; ip netns del "$peer" 2>/dev/null; rm -rf "/etc/netns/$ns"' EXIT
 mkdir -p "/etc/netns/$ns"
+at_exit "rm -rf '/etc/netns/$ns'"
 echo "nameserver 127.0.0.1" >"/etc/netns/$ns/resolv.conf"
 printf '127.0.0.1 localhost\n::1 localhost\n' >"/etc/netns/$ns/hosts"
-ip -n "$ns" link set lo up
-ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
 
-ip netns add "$peer"
+lab_namespace "$peer"
 ip -n "$ns" link add near0 type veth peer name far0 netns "$peer"
 ip netns exec "$ns" sysctl -qw net.ipv6.conf.near0.keep_addr_on_down=1
 ip -n "$ns" addr add 198.18.0.1/30 dev near0
 ip -n "$ns" addr add fe80::1/64 dev near0 nodad
 ip -n "$peer" addr add 198.18.0.2/30 dev far0
 ip -n "$peer" addr add fe80::2/64 dev far0 nodad
-ip -n "$peer" link set lo up
 ip -n "$peer" link set far0 up
 ip -n "$ns" link set near0 up
 
