@@ -29,8 +29,8 @@ QAccessibleInterface *graphBandAccessible(const QString &className, QObject *obj
 
 } // namespace
 
-GraphBand::GraphBand(const LagHistory &history, const LagConstants &constants, QWidget *parent)
-    : QWidget(parent), history_(history), constants_(constants)
+GraphBand::GraphBand(const LagHistory &history, QWidget *parent)
+    : QWidget(parent), history_(history)
 {
     static const bool installed = (QAccessible::installFactory(graphBandAccessible), true);
     Q_UNUSED(installed);
@@ -40,7 +40,7 @@ GraphBand::GraphBand(const LagHistory &history, const LagConstants &constants, Q
 
 std::string GraphBand::summary() const
 {
-    return graphSummary(history_, constants_.lagCount);
+    return graphSummary(history_);
 }
 
 void GraphBand::redrawn()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "LagConstants.h"
 #include "LagHistory.h"
 
 #include <QWidget>
@@ -13,7 +12,7 @@ class GraphBand : public QWidget {
     Q_OBJECT
 
   public:
-    GraphBand(const LagHistory &history, const LagConstants &constants, QWidget *parent);
+    GraphBand(const LagHistory &history, QWidget *parent);
 
     std::string summary() const;
     // Tells a listening screen reader that the summary changed.
@@ -21,5 +20,4 @@ class GraphBand : public QWidget {
 
   private:
     const LagHistory &history_;
-    const LagConstants &constants_;
 };

@@ -138,7 +138,7 @@ void TrayStatus::redraw()
     if (running_) {
         const LagHistory &history = window_.lagHistory();
         state.reserve(tip.size() + 64);
-        for (int i = lagScale.lagCount - 63; i <= lagScale.lagCount; ++i)
+        for (int i = LagHistory::count - 63; i <= LagHistory::count; ++i)
             state += QChar(ushort(history.slot(i)));
     }
     if (state == drawnState_)
@@ -157,7 +157,7 @@ QIcon TrayStatus::icon() const
     for (const int size : iconSizes)
         for (const int scale : iconScales) {
             QImage image(size * scale, size * scale, QImage::Format_RGB32);
-            drawLagMiniature(image, window_.lagHistory(), lagScale, background);
+            drawLagMiniature(image, window_.lagHistory(), background);
             image.setDevicePixelRatio(scale);
             icon.addPixmap(QPixmap::fromImage(image));
         }

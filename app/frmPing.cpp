@@ -4,7 +4,6 @@
 #include "FailureText.h"
 #include "GraphBand.h"
 #include "HostBox.h"
-#include "LagGraph.h"
 #include "NumberText.h"
 #include "PushButton.h"
 #include "ReplyStats.h"
@@ -33,9 +32,9 @@ constexpr auto framePeriod = std::chrono::microseconds(33'333);
 constexpr int restartAfter = 1000;
 
 // The span the window-loss label covers: its samples at the interval in force.
-QString windowLossTip(int samples, double intervalMs)
+QString windowLossTip(double intervalMs)
 {
-    const double seconds = std::floor(samples * intervalMs / 1000);
+    const double seconds = std::floor(LagHistory::count * intervalMs / 1000);
     return QString("Percent loss in last %1 seconds").arg(seconds, 0, 'f', 0);
 }
 
@@ -152,8 +151,8 @@ void frmPing::createControls()
                                   {Label6, cping},
                                   {Label8, wndLoss}})
         caption->setBuddy(value);
-    graphBand_ = new GraphBand(history_, lag_, this);
-    graphBand_->setGeometry(lagScale.bandLeft(), lagScale.graphTop, lagScale.lagCount,
+    graphBand_ = new GraphBand(history_, this);
+    graphBand_->setGeometry(lagScale.bandLeft(), lagScale.graphTop, LagHistory::count,
                             lagScale.bandHeight());
 
     Label7 = addLabel(this, "Label7", "Continuous ping with a lag graph.", {72, 72, 265, 17});
@@ -186,8 +185,7 @@ void frmPing::Form_Load()
     SendLabel->setText("0");
     RecvLabel->setText("0");
     LossLabel->setText("0 %");
-    lag_ = lagScale;
-    history_.reset(lag_.lagCount);
+    history_.reset();
     showWindowSpan();
     turnOnPersistentDrawing();
     tekenLag();
@@ -216,7 +214,7 @@ void frmPing::Command1_Click()
         Ping1.setHost(trimSpaces(HostName->text()));
         Ping1.setRunning(true);
         Ping1.setSynchronous(Check1->isChecked());
-        history_.reset(lag_.lagCount);
+        history_.reset();
         emit runningChanged(true);
     }
 }
@@ -319,7 +317,7 @@ void frmPing::Ping1_Lost(qint16 seq)
     // read from the labels: after a restart the label still holds the last
     // run's count, and a host silent since Start must read 100 %.
     showText(RecvLabel, countText(recvCount_));
-    handleSample(seq, lag_.lossMarker());
+    handleSample(seq, LagHistory::lossMarker);
     tekenLag();
     emit sampleShown(false);
 }
@@ -338,18 +336,18 @@ void frmPing::handleSample(qint16 seq, int16_t sample)
         showText(LossLabel, percentText(totalLossPercent(sent, received)));
     }
 
-    pushLag(lag_.lossMarker(), missedReplies(seq, lastSeq_, lag_.lagCount));
+    pushLag(LagHistory::lossMarker, missedReplies(seq, lastSeq_));
     pushLag(sample);
     lastSeq_ = seq;
 
-    const WindowStats stats = windowStats(history_, lag_.lagCount);
+    const WindowStats stats = windowStats(history_);
     showText(avping, msText(stats.average));
     showText(wndLoss, percentText(stats.lossPercent));
 }
 
 void frmPing::showWindowSpan()
 {
-    const QString tip = windowLossTip(lag_.lagCount, Ping1.interval());
+    const QString tip = windowLossTip(Ping1.interval());
     Label8->setToolTip(tip);
     wndLoss->setToolTip(tip);
 }
@@ -362,27 +360,24 @@ void frmPing::showFailure(const QString &text)
 
 void frmPing::pushLag(int16_t value, int times)
 {
-    history_.pushRepeated(value, times, lag_.lagCount);
+    history_.pushRepeated(value, times);
 }
 
-// The graph is drawn into this buffer, which the window paints from, so the
-// drawing survives repaints; it holds device pixels, so bars stay crisp on a
-// scaled screen.
+// The graph is drawn into a buffer that the window paints from, so the
+// drawing survives repaints and each sample draws only what it changed; it
+// holds device pixels, so bars stay crisp on a scaled screen.
 void frmPing::turnOnPersistentDrawing()
 {
-    const qreal ratio = devicePixelRatioF();
-    drawing_ = QImage(size() * ratio, QImage::Format_RGB32);
-    drawing_.setDevicePixelRatio(ratio);
+    graph_.setSurface(size(), devicePixelRatioF(), palette().color(QPalette::Window));
 }
 
 void frmPing::tekenLag()
 {
-    if (drawing_.devicePixelRatio() != devicePixelRatioF())
-        turnOnPersistentDrawing(); // moved to a screen of another scale
-    drawLagGraph(drawing_, history_, lag_, palette().color(QPalette::Window));
+    turnOnPersistentDrawing(); // anew only on a screen of another scale
+    graph_.follow(history_);
     // Only the band of bars changes (negative samples reach below it); the
     // rest of the drawing is always the background.
-    update(lag_.bandLeft(), lag_.graphTop, lag_.lagCount, height() - lag_.graphTop);
+    update(lagScale.bandLeft(), lagScale.graphTop, LagHistory::count, height() - lagScale.graphTop);
     graphBand_->redrawn();
     changed(false);
 }
@@ -390,7 +385,7 @@ void frmPing::tekenLag()
 void frmPing::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawImage(0, 0, drawing_);
+    painter.drawImage(0, 0, graph_.image());
 }
 
 // Qt asks to repaint whatever changed; the pacer decides when.

@@ -2,10 +2,9 @@
 
 #include "EchoEngine.h"
 #include "FramePacer.h"
-#include "LagConstants.h"
+#include "LagGraph.h"
 #include "LagHistory.h"
 
-#include <QImage>
 #include <QTimer>
 #include <QWidget>
 
@@ -31,7 +30,7 @@ class frmPing : public QWidget {
 
     const LagHistory &lagHistory() const { return history_; }
     // The persistent drawing the graph is painted into.
-    const QImage &drawing() const { return drawing_; }
+    const QImage &drawing() const { return graph_.image(); }
     double sentCount() const { return sentCount_; }
     double recvCount() const { return recvCount_; }
     double lastSeq() const { return lastSeq_; }
@@ -96,9 +95,8 @@ class frmPing : public QWidget {
     FailureLine *failureLine_ = nullptr;
     GraphBand *graphBand_ = nullptr;
 
-    LagConstants lag_;
     LagHistory history_;
-    QImage drawing_;
+    LagDrawing graph_;
     double sentCount_ = 0;
     double recvCount_ = 0;
     double lastSeq_ = 0;

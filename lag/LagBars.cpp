@@ -4,8 +4,9 @@
 
 #include <algorithm>
 
-BarSpan barSpan(int i, int16_t v, const LagConstants &c, int surfaceHeight)
+BarSpan barSpan(int i, int16_t v, int surfaceHeight)
 {
+    constexpr LagConstants c = lagScale;
     BarSpan bar;
     bar.colour = v == c.lossMarker() ? BarColour::Loss : BarColour::Time;
     if (v == c.emptyMarker())
@@ -23,9 +24,8 @@ BarSpan barSpan(int i, int16_t v, const LagConstants &c, int surfaceHeight)
     return bar;
 }
 
-BarTable::BarTable(const LagConstants &c, int surfaceHeight)
-    : built_(true), constants_(c), height_(surfaceHeight)
+BarTable::BarTable(int surfaceHeight) : built_(true), height_(surfaceHeight)
 {
     for (int16_t v = 0; v <= LagHistory::emptyMarker; ++v)
-        spans_[static_cast<std::size_t>(v)] = barSpan(0, v, c, surfaceHeight);
+        spans_[static_cast<std::size_t>(v)] = barSpan(0, v, surfaceHeight);
 }

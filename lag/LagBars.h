@@ -1,11 +1,9 @@
 #pragma once
 
-#include "LagConstants.h"
 #include "LagHistory.h"
 
 #include <array>
 #include <cstddef>
-
 #include <cstdint>
 
 enum class BarColour { Time, Loss, Background };
@@ -18,38 +16,33 @@ struct BarSpan {
     BarColour colour = BarColour::Time;
 };
 
-// Bar of slot i holding v. The top edge lies at graphTop + graphHeight - v / 25
-// (with the usual constants); a fractional edge is rounded to the nearest row,
-// halves to even, and the bar fills the rows from there down to and including
-// the baseline, so a bar is v / 25 rows tall plus the baseline row, and 0 ms
-// is a one-row mark. A negative sample hangs from the baseline row down to its
-// edge, cut off at the surface's bottom.
-BarSpan barSpan(int i, int16_t v, const LagConstants &c, int surfaceHeight);
+// Bar of slot i holding v on the graph's scale. The top edge lies at
+// graphTop + graphHeight - v / (lagLimit / graphHeight); a fractional edge is rounded to the
+// nearest row, halves to even, and the bar fills the rows from there down to and including the
+// baseline, so a bar is v / 25 rows tall plus the baseline row, and 0 ms is a one-row mark. A
+// negative sample hangs from the baseline row down to its edge, cut off at the surface's bottom.
+BarSpan barSpan(int i, int16_t v, int surfaceHeight);
 
 // barSpan of every sample from 0 to the empty marker, worked out once for a
-// set of constants and a surface height, so that drawing the graph on every
-// reply does no floating point.
+// surface height, so that drawing the graph on every reply does no floating
+// point.
 class BarTable {
   public:
     BarTable() = default;
-    BarTable(const LagConstants &c, int surfaceHeight);
+    explicit BarTable(int surfaceHeight);
 
-    bool fits(const LagConstants &c, int surfaceHeight) const
-    {
-        return built_ && c == constants_ && surfaceHeight == height_;
-    }
+    bool fits(int surfaceHeight) const { return built_ && surfaceHeight == height_; }
     BarSpan span(int i, int16_t v) const
     {
         if (v < 0 || v > LagHistory::emptyMarker)
-            return barSpan(i, v, constants_, height_);
+            return barSpan(i, v, height_);
         BarSpan bar = spans_[static_cast<std::size_t>(v)];
-        bar.x = constants_.graphLeft + i;
+        bar.x = lagScale.graphLeft + i;
         return bar;
     }
 
   private:
     bool built_ = false;
-    LagConstants constants_;
     int height_ = 0;
     std::array<BarSpan, LagHistory::emptyMarker + 1> spans_{};
 };

@@ -19,8 +19,6 @@ struct LagConstants {
     // lagCount, from the full-scale row down to the baseline row.
     constexpr int bandLeft() const { return graphLeft + 1; }
     constexpr int bandHeight() const { return graphHeight + 1; }
-
-    bool operator==(const LagConstants &) const = default;
 };
 
 inline constexpr LagConstants lagScale{};

@@ -2,8 +2,6 @@
 
 #include "LagBars.h"
 
-#include <QImage>
-
 #include <algorithm>
 #include <cmath>
 
@@ -13,27 +11,24 @@ const QRgb timeColour = qRgb(0, 0xC0, 0);
 const QRgb lossColour = qRgb(0xC0, 0, 0);
 
 // The graph is drawn on the GUI thread alone; the table is rebuilt only when
-// the constants or the surface change.
-const BarTable &barTable(const LagConstants &constants, int height)
+// the surface's height changes.
+const BarTable &barTable(int height)
 {
     static BarTable table;
-    if (!table.fits(constants, height))
-        table = BarTable(constants, height);
+    if (!table.fits(height))
+        table = BarTable(height);
     return table;
 }
 
-} // namespace
-
-void drawLagGraph(QImage &surface, const LagHistory &history, const LagConstants &constants,
-                  const QColor &background)
+// Paints the bars of slots first..last over what the surface holds.
+void drawBars(QImage &surface, const LagHistory &history, int first, int last)
 {
     Q_ASSERT(surface.depth() == 32);
-    surface.fill(background);
     const qreal ratio = surface.devicePixelRatio();
-    const BarTable &table = barTable(constants, surface.deviceIndependentSize().toSize().height());
+    const BarTable &table = barTable(surface.deviceIndependentSize().toSize().height());
     uchar *const bits = surface.bits();
     const qsizetype stride = surface.bytesPerLine();
-    for (int i = 1; i <= constants.lagCount; ++i) {
+    for (int i = first; i <= last; ++i) {
         const BarSpan bar = table.span(i, history.slot(i));
         // Empty slots are background, which the surface already is.
         if (bar.bottom <= bar.top || bar.colour == BarColour::Background)
@@ -52,21 +47,79 @@ void drawLagGraph(QImage &surface, const LagHistory &history, const LagConstants
     }
 }
 
-void drawLagMiniature(QImage &icon, const LagHistory &history, const LagConstants &constants,
-                      const QColor &background)
+} // namespace
+
+void drawLagGraph(QImage &surface, const LagHistory &history, const QColor &background)
+{
+    surface.fill(background);
+    drawBars(surface, history, 1, LagHistory::count);
+}
+
+void LagDrawing::setSurface(const QSize &size, qreal ratio, const QColor &background)
+{
+    if (!image_.isNull() && image_.deviceIndependentSize() == QSizeF(size) &&
+        image_.devicePixelRatio() == ratio && background_ == background)
+        return;
+    image_ = QImage(size * ratio, QImage::Format_RGB32);
+    image_.setDevicePixelRatio(ratio);
+    background_ = background;
+    drawn_ = false;
+}
+
+void LagDrawing::follow(const LagHistory &history)
+{
+    const uint64_t added = history.pushes() - pushes_;
+    const qreal shift = double(added) * image_.devicePixelRatio();
+    if (!drawn_ || history.resets() != resets_ || added >= uint64_t(LagHistory::count) ||
+        shift != std::round(shift))
+        drawLagGraph(image_, history, background_);
+    else if (added > 0)
+        scroll(history, int(added));
+    drawn_ = true;
+    pushes_ = history.pushes();
+    resets_ = history.resets();
+}
+
+// Moves the columns of slots 1..count left by `samples` and draws the newest.
+// The rows moved run from the band's full-scale row to the surface's bottom:
+// a history holds nothing taller than full scale, and negative samples hang
+// below the baseline.
+void LagDrawing::scroll(const LagHistory &history, int samples)
+{
+    const qreal ratio = image_.devicePixelRatio();
+    const int shift = qRound(samples * ratio);
+    const int left = qRound(lagScale.bandLeft() * ratio);
+    const int right =
+        std::min(qRound((lagScale.bandLeft() + LagHistory::count) * ratio), int(image_.width()));
+    const int top = qRound(lagScale.graphTop * ratio);
+    if (shift >= right - left) {
+        drawLagGraph(image_, history, background_); // a surface narrower than the band
+        return;
+    }
+    uchar *const bits = image_.bits();
+    const qsizetype stride = image_.bytesPerLine();
+    for (int y = top; y < image_.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(bits + y * stride);
+        std::copy(line + left + shift, line + right, line + left);
+        std::fill(line + right - shift, line + right, background_.rgb());
+    }
+    drawBars(image_, history, LagHistory::count - samples + 1, LagHistory::count);
+}
+
+void drawLagMiniature(QImage &icon, const LagHistory &history, const QColor &background)
 {
     Q_ASSERT(icon.depth() == 32);
     icon.fill(background);
     const int height = icon.height();
-    const int columns = std::min<int>(icon.width(), constants.lagCount);
+    const int columns = std::min<int>(icon.width(), LagHistory::count);
     for (int column = 0; column < columns; ++column) {
-        const int16_t v = history.slot(constants.lagCount - column);
-        if (v == constants.emptyMarker())
+        const int16_t v = history.slot(LagHistory::count - column);
+        if (v == LagHistory::emptyMarker)
             continue;
-        const bool loss = v == constants.lossMarker();
+        const bool loss = v == LagHistory::lossMarker;
         const int rows =
             loss ? height
-                 : std::clamp(int(std::lround(double(v) * height / constants.lagLimit)), 1, height);
+                 : std::clamp(int(std::lround(double(v) * height / lagScale.lagLimit)), 1, height);
         const int x = icon.width() - 1 - column;
         for (int y = height - rows; y < height; ++y)
             icon.setPixel(x, y, loss ? lossColour : timeColour);

@@ -2,23 +2,25 @@
 
 #include <algorithm>
 
-void LagHistory::reset(int count)
+void LagHistory::reset()
 {
     std::fill_n(slots_.begin(), count, emptyMarker);
+    ++resets_;
 }
 
-void LagHistory::push(int16_t value, int count)
+void LagHistory::push(int16_t value)
 {
-    pushRepeated(value, 1, count);
+    pushRepeated(value, 1);
 }
 
-void LagHistory::pushRepeated(int16_t value, int times, int count)
+void LagHistory::pushRepeated(int16_t value, int times)
 {
-    if (times <= 0 || count <= 0)
+    if (times <= 0)
         return;
     const int16_t stored = value > emptyMarker ? clampedTime : value;
     const int kept = std::max(count - times, 0);
     const auto first = slots_.begin();
     std::copy(first + (count - kept), first + count, first);
     std::fill(first + kept, first + count, stored);
+    pushes_ += static_cast<uint64_t>(times);
 }

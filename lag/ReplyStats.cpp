@@ -4,12 +4,12 @@
 
 #include <algorithm>
 
-WindowStats windowStats(const LagHistory &history, int count)
+WindowStats windowStats(const LagHistory &history)
 {
     int32_t sum = 0;
     int16_t timed = 0;
     int16_t losses = 0;
-    for (int i = 1; i <= count; ++i) {
+    for (int i = 1; i <= LagHistory::count; ++i) {
         const int16_t v = history.slot(i);
         if (v < LagHistory::lossMarker) {
             sum += v;
@@ -35,20 +35,20 @@ int32_t totalLossPercent(double sent, double received)
     return std::max(roundToInt32(100 - received / (sent / 100)), 0);
 }
 
-int missedReplies(double seq, double lastSeq, int cap)
+int missedReplies(double seq, double lastSeq)
 {
     if (!(seq > lastSeq + 1))
         return 0;
-    return roundToInt32(std::min(seq - (lastSeq + 1), static_cast<double>(cap)));
+    return roundToInt32(std::min(seq - (lastSeq + 1), double(LagHistory::count)));
 }
 
-std::string graphSummary(const LagHistory &history, int count)
+std::string graphSummary(const LagHistory &history)
 {
-    const WindowStats stats = windowStats(history, count);
+    const WindowStats stats = windowStats(history);
     const int samples = stats.timed + stats.losses;
     if (samples == 0)
         return "No samples";
-    const int16_t newest = history.slot(count);
+    const int16_t newest = history.slot(LagHistory::count);
     std::string text;
     if (newest < LagHistory::lossMarker)
         text = "Newest round trip " + msText(newest) + "; ";

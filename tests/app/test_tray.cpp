@@ -429,7 +429,7 @@ class TestTray : public QObject {
         p.channel->unanswered = {10}; // a single lost reply
         p.start();
         QTRY_VERIFY_WITH_TIMEOUT(p.window.recvCount() >= 40, 10000);
-        QVERIFY(p.window.lagHistory().slot(lagScale.lagCount - int(p.window.recvCount()) + 9) ==
+        QVERIFY(p.window.lagHistory().slot(LagHistory::count - int(p.window.recvCount()) + 9) ==
                 LagHistory::lossMarker);
 
         p.channel->answerAtOnce = false;

@@ -142,7 +142,7 @@ class TestWindowOnEngine : public QObject {
         const QImage shown = w.window.grab().toImage();
         const qreal ratio = shown.devicePixelRatio();
         int columns = 0;
-        for (int i = 1; i <= lagScale.lagCount; ++i) {
+        for (int i = 1; i <= LagHistory::count; ++i) {
             if (w.window.lagHistory().slot(i) != LagHistory::lossMarker)
                 continue;
             const int x = lagScale.graphLeft + i;
@@ -169,7 +169,7 @@ class TestWindowOnEngine : public QObject {
             WindowProbe p("127.0.0.1");
             p.window->show();
             QVERIFY(QTest::qWaitForWindowExposed(p.window.get()));
-            for (int seq = 1; seq <= lagScale.lagCount; ++seq)
+            for (int seq = 1; seq <= LagHistory::count; ++seq)
                 sample == LagHistory::lossMarker ? p.engine.lose(qint16(seq))
                                                  : p.engine.reply(qint16(seq), sample);
             p.engine.fail(EchoFailure::SendFailed, ENETUNREACH, 1);

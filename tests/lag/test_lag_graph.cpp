@@ -5,8 +5,11 @@
 #include <QPainter>
 #include <QTest>
 
+#include <random>
+
 namespace {
-const LagConstants constants{1000, 40, 376, 8, 64};
+constexpr int count = LagHistory::count;
+constexpr int16_t loss = LagHistory::lossMarker;
 const QColor background(0xD4, 0xD0, 0xC8);
 const QRgb green = qRgb(0, 0xC0, 0);
 const QRgb red = qRgb(0xC0, 0, 0);
@@ -16,17 +19,17 @@ QImage render(const LagHistory &history, qreal ratio = 1)
     QImage image(QSize(397, 109) * ratio, QImage::Format_RGB32);
     image.setDevicePixelRatio(ratio);
     image.fill(Qt::black); // must be cleared by the drawing
-    drawLagGraph(image, history, constants, background);
+    drawLagGraph(image, history, background);
     return image;
 }
 
 LagHistory withSample(int slot, int16_t value)
 {
     LagHistory h;
-    h.reset(constants.lagCount);
-    h.push(value, constants.lagCount);
-    for (int i = slot; i < constants.lagCount; ++i)
-        h.push(LagHistory::emptyMarker, constants.lagCount);
+    h.reset();
+    h.push(value);
+    for (int i = slot; i < count; ++i)
+        h.push(LagHistory::emptyMarker);
     return h;
 }
 
@@ -62,20 +65,20 @@ class TestLagGraph : public QObject {
     void emptyHistoryShowsOnlyBackground()
     {
         LagHistory h;
-        h.reset(constants.lagCount);
+        h.reset();
         QCOMPARE(pixelsNotBackground(render(h)), 0);
     }
 
     void newestTimeIsAGreenBarAtTheRight()
     {
-        const QImage image = render(withSample(376, 500));
+        const QImage image = render(withSample(count, 500));
         QCOMPARE(rowsOf(image, 384, green), "84-104");
         QCOMPARE(pixelsNotBackground(image), 21);
     }
 
     void oldestLossIsAFullRedBarAtTheLeft()
     {
-        const QImage image = render(withSample(1, 1000));
+        const QImage image = render(withSample(1, loss));
         QCOMPARE(rowsOf(image, 9, red), "64-104");
         QCOMPARE(pixelsNotBackground(image), 41);
     }
@@ -83,30 +86,31 @@ class TestLagGraph : public QObject {
     void fractionalTopsRoundToTheNearestRow()
     {
         // Down to and including the baseline, so that every reply shows.
-        QCOMPARE(rowsOf(render(withSample(376, 0)), 384, green), "104-104");
-        QCOMPARE(rowsOf(render(withSample(376, 12)), 384, green), "104-104"); // 103.52
-        QCOMPARE(rowsOf(render(withSample(376, 13)), 384, green), "103-104");
-        QCOMPARE(rowsOf(render(withSample(376, 999)), 384, green), "64-104");
-        QCOMPARE(rowsOf(render(withSample(376, 1001)), 384, green), ""); // empty slot
+        QCOMPARE(rowsOf(render(withSample(count, 0)), 384, green), "104-104");
+        QCOMPARE(rowsOf(render(withSample(count, 12)), 384, green), "104-104"); // 103.52
+        QCOMPARE(rowsOf(render(withSample(count, 13)), 384, green), "103-104");
+        QCOMPARE(rowsOf(render(withSample(count, LagHistory::clampedTime)), 384, green), "64-104");
+        QCOMPARE(rowsOf(render(withSample(count, LagHistory::emptyMarker)), 384, green),
+                 ""); // empty slot
         // Half a row rounds to the even one: 37.5 ms ends at 102.5.
-        QCOMPARE(barSpan(1, 38, constants, 109).top, 102);
+        QCOMPARE(barSpan(1, 38, 109).top, 102);
     }
 
     void negativeSamplesStayInsideTheSurface()
     {
-        QCOMPARE(rowsOf(render(withSample(376, -50)), 384, green), "104-105");
+        QCOMPARE(rowsOf(render(withSample(count, -50)), 384, green), "104-105");
         const QImage deep = render(withSample(200, -32768));
         QCOMPARE(rowsOf(deep, 208, green), "104-108");
-        const BarSpan bar = barSpan(200, -32768, constants, 109);
+        const BarSpan bar = barSpan(200, -32768, 109);
         QCOMPARE(bar.bottom, 109);
     }
 
     void everySlotHasItsColumn()
     {
         LagHistory h;
-        h.reset(constants.lagCount);
-        for (int i = 0; i < constants.lagCount; ++i)
-            h.push(i % 2 ? 1000 : 500, constants.lagCount);
+        h.reset();
+        for (int i = 0; i < count; ++i)
+            h.push(i % 2 ? loss : 500);
         const QImage image = render(h);
         QCOMPARE(rowsOf(image, 8, green) + rowsOf(image, 8, red), "");
         QCOMPARE(rowsOf(image, 9, green), "84-104");
@@ -119,16 +123,16 @@ class TestLagGraph : public QObject {
     void barsCoverWhatQPainterWouldFill()
     {
         LagHistory h;
-        h.reset(constants.lagCount);
-        for (int i = 0; i < constants.lagCount; ++i)
-            h.push(static_cast<int16_t>(i * 37 % 1100 - 60), constants.lagCount);
+        h.reset();
+        for (int i = 0; i < count; ++i)
+            h.push(static_cast<int16_t>(i * 37 % 1100 - 60));
         for (qreal ratio : {1.0, 1.25, 1.5, 1.75, 2.0, 3.0}) {
             QImage reference(QSize(397, 109) * ratio, QImage::Format_RGB32);
             reference.setDevicePixelRatio(ratio);
             reference.fill(background);
             QPainter painter(&reference);
-            for (int i = 1; i <= constants.lagCount; ++i) {
-                const BarSpan bar = barSpan(i, h.slot(i), constants, 109);
+            for (int i = 1; i <= count; ++i) {
+                const BarSpan bar = barSpan(i, h.slot(i), 109);
                 if (bar.bottom > bar.top && bar.colour != BarColour::Background)
                     painter.fillRect(QRect(bar.x, bar.top, 1, bar.bottom - bar.top),
                                      bar.colour == BarColour::Loss ? QColor(red) : QColor(green));
@@ -138,9 +142,42 @@ class TestLagGraph : public QObject {
         }
     }
 
+    // The drawing that scrolls is, after every step of a random run of
+    // samples, gaps, resets and new surfaces, the drawing made whole.
+    void scrollingDrawingEqualsAWholeDrawing()
+    {
+        for (const qreal ratio : {1.0, 2.0, 1.5}) {
+            std::mt19937 random(7);
+            auto below = [&](int n) { return int(random() % unsigned(n)); };
+            LagHistory h;
+            h.reset();
+            LagDrawing drawing;
+            drawing.setSurface({397, 109}, ratio, background);
+            for (int step = 0; step < 3000; ++step) {
+                const int what = below(100);
+                const int16_t sample = what < 3    ? int16_t(-below(40000))
+                                       : what < 15 ? loss
+                                       : what < 17 ? int16_t(below(32767))
+                                                   : int16_t(below(loss));
+                if (what < 1)
+                    h.reset();
+                else if (what < 4)
+                    h.pushRepeated(sample, below(count + 40));
+                else if (what < 5)
+                    drawing.setSurface({397, 109}, below(2) ? ratio : 3, background);
+                else
+                    h.push(sample);
+                drawing.follow(h);
+                const QImage &image = drawing.image();
+                if (image != render(h, image.devicePixelRatio()))
+                    QFAIL(qPrintable(QString("ratio %1, step %2").arg(ratio).arg(step)));
+            }
+        }
+    }
+
     void barsStayCrispWhenScaled()
     {
-        const QImage image = render(withSample(376, 500), 2);
+        const QImage image = render(withSample(count, 500), 2);
         QCOMPARE(rowsOf(image, 767, green), "");
         QCOMPARE(rowsOf(image, 768, green), "168-209");
         QCOMPARE(rowsOf(image, 769, green), "168-209");

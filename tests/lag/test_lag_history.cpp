@@ -6,7 +6,10 @@
 #include <vector>
 
 namespace {
-constexpr int count = 376;
+constexpr int count = LagHistory::count;
+constexpr int16_t loss = LagHistory::lossMarker;
+constexpr int16_t empty = LagHistory::emptyMarker;
+constexpr int16_t longest = LagHistory::clampedTime;
 
 std::vector<int16_t> slotValues(const LagHistory &h)
 {
@@ -19,9 +22,9 @@ std::vector<int16_t> slotValues(const LagHistory &h)
 LagHistory historyOf(std::initializer_list<int16_t> samples)
 {
     LagHistory h;
-    h.reset(count);
+    h.reset();
     for (int16_t s : samples)
-        h.push(s, count);
+        h.push(s);
     return h;
 }
 } // namespace
@@ -33,7 +36,7 @@ class TestLagHistory : public QObject {
     void resetEmptiesEverySlotInUse()
     {
         LagHistory h = historyOf({5, 6, 7});
-        h.reset(count);
+        h.reset();
         for (int i = 1; i <= count; ++i)
             QCOMPARE(h.slot(i), LagHistory::emptyMarker);
     }
@@ -42,14 +45,14 @@ class TestLagHistory : public QObject {
     {
         LagHistory h = historyOf({20});
         for (int i = 1; i < count; ++i)
-            QCOMPARE(h.slot(i), 1001);
+            QCOMPARE(h.slot(i), empty);
         QCOMPARE(h.slot(count), 20);
 
         for (int i = 0; i < count; ++i)
-            h.push(static_cast<int16_t>(i), count);
+            h.push(static_cast<int16_t>(i));
         QCOMPARE(h.slot(1), 0);
         QCOMPARE(h.slot(count), count - 1);
-        h.push(-3, count);
+        h.push(-3);
         QCOMPARE(h.slot(1), 1);
         QCOMPARE(h.slot(count), -3);
         // Slots past the ones in use are never touched.
@@ -58,8 +61,9 @@ class TestLagHistory : public QObject {
 
     void clampComparesWithTheEmptyMarker()
     {
-        const std::pair<int16_t, int16_t> cases[] = {{999, 999},  {1000, 1000}, {1001, 1001},
-                                                     {1002, 999}, {32767, 999}, {-32768, -32768}};
+        const std::pair<int16_t, int16_t> cases[] = {{longest, longest}, {loss, loss},
+                                                     {empty, empty},     {empty + 1, longest},
+                                                     {32767, longest},   {-32768, -32768}};
         for (auto [pushed, stored] : cases) {
             LagHistory h = historyOf({pushed});
             QCOMPARE(h.slot(count), stored);
@@ -68,44 +72,44 @@ class TestLagHistory : public QObject {
 
     void repeatedPushEqualsSinglePushes()
     {
-        for (int times : {0, 1, 2, 5, 375, 376, 377, 1000, 32767}) {
-            LagHistory once = historyOf({1, 2, 3, 1000, 1500, 7});
+        for (int times : {0, 1, 2, 5, count - 1, count, count + 1, 3 * count, 32767}) {
+            LagHistory once = historyOf({1, 2, 3, loss, 1500, 7});
             LagHistory many = once;
             for (int t = 0; t < std::min(times, 2 * count); ++t)
-                once.push(1000, count);
-            many.pushRepeated(1000, times, count);
+                once.push(loss);
+            many.pushRepeated(loss, times);
             QVERIFY2(slotValues(once) == slotValues(many), qPrintable(QString::number(times)));
         }
         LagHistory clamped = historyOf({});
-        clamped.pushRepeated(5000, 3, count);
-        QCOMPARE(clamped.slot(count - 2), 999);
-        QCOMPARE(clamped.slot(count - 3), 1001);
+        clamped.pushRepeated(5000, 3);
+        QCOMPARE(clamped.slot(count - 2), longest);
+        QCOMPARE(clamped.slot(count - 3), empty);
     }
 
     void windowStatsAverageAndLoss()
     {
         // Exact halves of the average go to the even neighbour.
-        QCOMPARE(windowStats(historyOf({22, 23}), count).average, 22);
-        QCOMPARE(windowStats(historyOf({23, 24}), count).average, 24);
+        QCOMPARE(windowStats(historyOf({22, 23})).average, 22);
+        QCOMPARE(windowStats(historyOf({23, 24})).average, 24);
         // Losses and empty slots stay out of the average.
-        WindowStats s = windowStats(historyOf({1000, 1000, 1000, 30}), count);
+        WindowStats s = windowStats(historyOf({loss, loss, loss, 30}));
         QCOMPARE(s.average, 30);
         QCOMPARE(s.lossPercent, 75);
 
         // 21 losses among 56 samples: 21 / 0.56 is just below 37.5.
         LagHistory h = historyOf({});
-        h.pushRepeated(1000, 21, count);
-        h.pushRepeated(10, 35, count);
-        QCOMPARE(windowStats(h, count).lossPercent, 37);
+        h.pushRepeated(loss, 21);
+        h.pushRepeated(10, 35);
+        QCOMPARE(windowStats(h).lossPercent, 37);
 
         // Nothing counted: no division by zero.
-        s = windowStats(historyOf({}), count);
+        s = windowStats(historyOf({}));
         QCOMPARE(s.average, 0);
         QCOMPARE(s.lossPercent, 0);
 
         // Negative samples count as times; a zero sum keeps the average 0.
-        QCOMPARE(windowStats(historyOf({-5, 5}), count).average, 0);
-        QCOMPARE(windowStats(historyOf({-32768, -32768}), count).average, -32768);
+        QCOMPARE(windowStats(historyOf({-5, 5})).average, 0);
+        QCOMPARE(windowStats(historyOf({-32768, -32768})).average, -32768);
     }
 
     void totalLossFromTheShownCounts()
@@ -119,15 +123,15 @@ class TestLagHistory : public QObject {
 
     void missedRepliesCountsGapsOnly()
     {
-        QCOMPARE(missedReplies(1, 0, count), 0);
-        QCOMPARE(missedReplies(14, 10, count), 3);
-        QCOMPARE(missedReplies(10, 10, count), 0);
-        QCOMPARE(missedReplies(3, 10, count), 0);
-        QCOMPARE(missedReplies(-32768, 32767, count), 0);
-        QCOMPARE(missedReplies(32767, -32768, count), count);
-        QCOMPARE(missedReplies(400, 0, count), count);
-        QCOMPARE(missedReplies(377, 0, count), count);
-        QCOMPARE(missedReplies(376, 0, count), 375);
+        QCOMPARE(missedReplies(1, 0), 0);
+        QCOMPARE(missedReplies(14, 10), 3);
+        QCOMPARE(missedReplies(10, 10), 0);
+        QCOMPARE(missedReplies(3, 10), 0);
+        QCOMPARE(missedReplies(-32768, 32767), 0);
+        QCOMPARE(missedReplies(32767, -32768), count);
+        QCOMPARE(missedReplies(count + 24, 0), count);
+        QCOMPARE(missedReplies(count + 1, 0), count);
+        QCOMPARE(missedReplies(count, 0), count - 1);
     }
 };
 

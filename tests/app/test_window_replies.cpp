@@ -3,6 +3,11 @@
 #include <QTest>
 
 namespace {
+constexpr int newest = LagHistory::count;
+constexpr int16_t loss = LagHistory::lossMarker;
+constexpr int16_t empty = LagHistory::emptyMarker;
+constexpr int16_t longest = LagHistory::clampedTime;
+
 // The labels a reply rewrites, in reading order.
 QStringList labels(const WindowProbe &p)
 {
@@ -24,7 +29,7 @@ void restart(WindowProbe &p)
 }
 } // namespace
 
-class TestReplyStats : public QObject {
+class TestWindowReplies : public QObject {
     Q_OBJECT
 
   private slots:
@@ -36,8 +41,8 @@ class TestReplyStats : public QObject {
         p.engine.reply(1, 20);
         // One request sent: the total loss keeps its text.
         QCOMPARE(labels(p), (QStringList{" 1", " 1", "0 %", "20 ms", "20 ms", "0 %"}));
-        QCOMPARE(slot(p, 376), 20);
-        QCOMPARE(slot(p, 375), 1001);
+        QCOMPARE(slot(p, newest), 20);
+        QCOMPARE(slot(p, newest - 1), empty);
 
         // The total loss is computed from the second request on, not before.
         WindowProbe lost("h");
@@ -96,27 +101,27 @@ class TestReplyStats : public QObject {
         restart(p);
         QCOMPARE(p.window->lastSeq(), 10.0);
         p.engine.reply(14, 30);
-        QCOMPARE(slot(p, 372), 1001);
-        for (int i = 373; i <= 375; ++i)
-            QCOMPARE(slot(p, i), 1000);
-        QCOMPARE(slot(p, 376), 30);
+        QCOMPARE(slot(p, newest - 4), empty);
+        for (int i = newest - 3; i < newest; ++i)
+            QCOMPARE(slot(p, i), loss);
+        QCOMPARE(slot(p, newest), 30);
         QCOMPARE(p.text("wndLoss"), "75 %");
         QCOMPARE(p.text("avping"), "30 ms");
 
         // The expected one, a repeat, an earlier one and a wrap add none.
         for (qint16 seq : {15, 15, 3})
             p.engine.reply(seq, 30);
-        QCOMPARE(slot(p, 369), 1001);
-        for (int i = 370; i <= 372; ++i)
-            QCOMPARE(slot(p, i), 1000);
-        for (int i = 373; i <= 376; ++i)
+        QCOMPARE(slot(p, newest - 7), empty);
+        for (int i = newest - 6; i <= newest - 4; ++i)
+            QCOMPARE(slot(p, i), loss);
+        for (int i = newest - 3; i <= newest; ++i)
             QCOMPARE(slot(p, i), 30);
         QCOMPARE(p.window->lastSeq(), 3.0);
 
         p.engine.reply(32767, 30);
         restart(p);
         p.engine.reply(-32768, 30);
-        QCOMPARE(slot(p, 375), 1001);
+        QCOMPARE(slot(p, newest - 1), empty);
         QCOMPARE(p.window->lastSeq(), -32768.0);
     }
 
@@ -125,10 +130,10 @@ class TestReplyStats : public QObject {
         WindowProbe p("h");
         p.engine.reply(-32768, 5);
         p.engine.reply(32767, 40);
-        for (int i = 1; i < 376; ++i)
-            QCOMPARE(slot(p, i), 1000);
-        QCOMPARE(slot(p, 376), 40);
-        QCOMPARE(p.text("wndLoss"), "100 %"); // 375 / 3.76 = 99.7
+        for (int i = 1; i < newest; ++i)
+            QCOMPARE(slot(p, i), loss);
+        QCOMPARE(slot(p, newest), 40);
+        QCOMPARE(p.text("wndLoss"), "100 %"); // 375 of 376 samples: 99.7
         QCOMPARE(p.text("avping"), "40 ms");
     }
 
@@ -149,12 +154,13 @@ class TestReplyStats : public QObject {
         WindowProbe p("h");
         p.engine.reply(1, 1500);
         QCOMPARE(p.text("cping"), "1500 ms");
-        QCOMPARE(slot(p, 376), 999);
+        QCOMPARE(slot(p, newest), longest);
         QCOMPARE(p.text("avping"), "999 ms");
 
-        // Exactly 1000 ms is a loss in the window, not in the total.
+        // A time equal to the loss marker is a loss in the window, not in
+        // the total.
         p.engine.sent(2);
-        p.engine.reply(2, 1000);
+        p.engine.reply(2, loss);
         QCOMPARE(p.text("wndLoss"), "50 %");
         QCOMPARE(p.text("LossLabel"), "0 %");
         QCOMPARE(p.text("avping"), "999 ms");
@@ -162,16 +168,16 @@ class TestReplyStats : public QObject {
         // Outside 16 bits: the label shows what came, the history a clamp.
         p.engine.reply(3, 100000);
         QCOMPARE(p.text("cping"), "100000 ms");
-        QCOMPARE(slot(p, 376), 999);
+        QCOMPARE(slot(p, newest), longest);
         p.engine.reply(4, -100000);
         QCOMPARE(p.text("cping"), "-100000 ms");
-        QCOMPARE(slot(p, 376), -32768);
+        QCOMPARE(slot(p, newest), -32768);
     }
 
     void anEmptyWindowShowsNoLoss()
     {
         WindowProbe p("h");
-        p.engine.reply(1, 1001);
+        p.engine.reply(1, empty);
         QCOMPARE(p.text("wndLoss"), "0 %");
         QCOMPARE(p.text("avping"), "0 ms");
         QCOMPARE(p.text("cping"), "1001 ms");
@@ -185,7 +191,7 @@ class TestReplyStats : public QObject {
         p.engine.reply(1, 100);
         p.engine.reply(2, 300);
         QCOMPARE(labels(p), (QStringList{" 2", " 2", "0 %", "200 ms", "300 ms", "0 %"}));
-        QCOMPARE(slot(p, 376), 300);
+        QCOMPARE(slot(p, newest), 300);
         const QImage &drawing = p.window->drawing();
         QCOMPARE(drawing.pixel(384, 103), qRgb(0, 0xC0, 0));
     }
@@ -219,19 +225,19 @@ class TestReplyStats : public QObject {
         p.engine.lose(2);
         QCOMPARE(p.takeWrites(), QStringList{"restart=true"});
         QCOMPARE(labels(p), (QStringList{" 4", " 1", "75 %", "20 ms", "20 ms", "50 %"}));
-        QCOMPARE(slot(p, 376), 1000);
+        QCOMPARE(slot(p, newest), loss);
         QCOMPARE(p.window->lastSeq(), 2.0);
         QCOMPARE(p.window->drawing().pixel(384, 64), qRgb(0xC0, 0, 0));
 
         p.engine.lose(4); // 3 was skipped: one more loss for it
-        QCOMPARE(slot(p, 374), 1000);
-        QCOMPARE(slot(p, 375), 1000);
-        QCOMPARE(slot(p, 376), 1000);
+        QCOMPARE(slot(p, newest - 2), loss);
+        QCOMPARE(slot(p, newest - 1), loss);
+        QCOMPARE(slot(p, newest), loss);
         QCOMPARE(p.text("wndLoss"), "75 %");
         p.engine.sent();
         p.engine.reply(5, 30);
         QCOMPARE(labels(p), (QStringList{" 5", " 2", "60 %", "25 ms", "30 ms", "60 %"}));
-        QCOMPARE(slot(p, 372), 20);
+        QCOMPARE(slot(p, newest - 4), 20);
 
         // A host that never answers reads 100 % from its second loss on; the
         // received label shows this run's count, as a reply would.
@@ -257,5 +263,5 @@ class TestReplyStats : public QObject {
     }
 };
 
-QTEST_MAIN(TestReplyStats)
-#include "test_reply_stats.moc"
+QTEST_MAIN(TestWindowReplies)
+#include "test_window_replies.moc"
