@@ -1,6 +1,7 @@
 #include "ValueLabel.h"
 
 #include <QGlyphRun>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QStyleOption>
 #include <QTextLayout>
@@ -108,16 +109,20 @@ ValueLabel::ValueLabel(const QRect &geometry, QWidget *parent) : QLabel(parent)
     // A fixed size also spares the parent a layout request on every new text.
     setFixedSize(geometry.size());
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void ValueLabel::paintEvent(QPaintEvent *event)
 {
+    QPainter painter(this);
+    // The window's background, as the window paints it around the label.
+    painter.fillRect(event->rect(), palette().color(QPalette::Window));
     const auto run = glyphTable(font()).compose(text());
     if (!run || layoutDirection() != Qt::LeftToRight || frameWidth() != 0 || margin() != 0) {
+        painter.end();
         QLabel::paintEvent(event);
         return;
     }
-    QPainter painter(this);
     painter.setClipRect(contentsRect());
     QStyleOption option;
     option.initFrom(this); // the colour group QLabel would paint with

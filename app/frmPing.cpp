@@ -93,6 +93,8 @@ frmPing::frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWid
     setObjectName("frmPing");
     setWindowTitle(caption);
     setFixedSize(clientWidth, clientHeight);
+    // paintEvent covers every pixel from the drawing, background included.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setFont(windowFont());
     createControls();
 

@@ -8,17 +8,19 @@
 #include <QStyleHints>
 #include <QTest>
 
+#include <map>
+
 using namespace std::chrono_literals;
 
 namespace {
 using Clock = FramePacer::Clock;
 constexpr auto period = 30ms;
 
-// Notes the regions a widget is asked to paint, and the frames they came
-// in: one frame may paint a widget more than once (the window under its
-// labels, then under the band), all within the one pass of the event loop.
+// Notes the regions a widget is asked to paint, its paint events, and the
+// frames they came in: paints less than 2 ms apart are one frame.
 struct PaintedRegions : QObject {
     QRegion painted;
+    int paints = 0;
     int frames = 0;
     QElapsedTimer sinceLast;
     bool eventFilter(QObject *, QEvent *event) override
@@ -26,6 +28,7 @@ struct PaintedRegions : QObject {
         if (event->type() != QEvent::Paint)
             return false;
         painted += static_cast<QPaintEvent *>(event)->region();
+        ++paints;
         if (!sinceLast.isValid() || sinceLast.nsecsElapsed() > 2'000'000)
             ++frames;
         sinceLast.start();
@@ -118,6 +121,39 @@ class TestFrames : public QObject {
         // A lone send is shown within one frame, without a reply to carry it.
         p.engine.sent();
         QTRY_VERIFY_WITH_TIMEOUT(screenShowsTheWindow(*p.window), 50);
+    }
+
+    // A reply repaints the band and the labels whose text changed, each
+    // once, and neither the other labels nor the window under the labels.
+    void aFramePaintsWhatChangedOnce()
+    {
+        WindowProbe p("h");
+        p.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(p.window.get()));
+        p.engine.sent();
+        p.engine.reply(1, 20);
+        QTest::qWait(100);
+        std::map<QString, PaintedRegions> paints;
+        for (QWidget *w : p.window->findChildren<QWidget *>())
+            w->installEventFilter(&paints[w->objectName()]);
+        PaintedRegions windowPaints;
+        p.window->installEventFilter(&windowPaints);
+
+        p.engine.sent(); // the sent and received counts change; the times and losses do not
+        p.engine.reply(2, 20);
+        QTRY_COMPARE_WITH_TIMEOUT(windowPaints.paints, 1, 100);
+        QTest::qWait(100);
+        QCOMPARE(windowPaints.paints, 1);
+        QCOMPARE(windowPaints.painted,
+                 QRegion(lagScale.bandLeft(), lagScale.graphTop, LagHistory::count,
+                         p.window->height() - lagScale.graphTop));
+        for (const char *changed : {"SendLabel", "RecvLabel"}) {
+            QCOMPARE(paints[changed].paints, 1);
+            QCOMPARE(paints[changed].painted, QRegion(p.control(changed)->rect()));
+        }
+        for (const char *same : {"LossLabel", "avping", "cping", "wndLoss", "HostName", "Command1"})
+            QVERIFY2(paints[same].paints == 0, same);
+        QCOMPARE(p.text("RecvLabel"), " 2");
     }
 
     // The blinking cursor repaints its own rectangle (the caret and the five
