@@ -366,17 +366,27 @@ void frmPing::pushLag(int16_t value, int times)
 }
 
 // The graph is drawn into a buffer that the window paints from, so the
-// drawing survives repaints and each sample draws only what it changed; it
-// holds device pixels, so bars stay crisp on a scaled screen.
+// drawing survives repaints and each frame draws only what changed since the
+// last; it holds device pixels, so bars stay crisp on a scaled screen.
 void frmPing::turnOnPersistentDrawing()
 {
     graph_.setSurface(size(), devicePixelRatioF(), palette().color(QPalette::Window));
 }
 
+const QImage &frmPing::drawing() const
+{
+    // Only what tekenLag asked for: a Start empties the history but leaves
+    // the graph as it stood until the next sample.
+    if (graphAsked_)
+        graph_.follow(history_);
+    graphAsked_ = false;
+    return graph_.image();
+}
+
 void frmPing::tekenLag()
 {
     turnOnPersistentDrawing(); // anew only on a screen of another scale
-    graph_.follow(history_);
+    graphAsked_ = true;
     // Only the band of bars changes (negative samples reach below it); the
     // rest of the drawing is always the background.
     update(lagScale.bandLeft(), lagScale.graphTop, LagHistory::count, height() - lagScale.graphTop);
@@ -387,7 +397,7 @@ void frmPing::tekenLag()
 void frmPing::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawImage(0, 0, graph_.image());
+    painter.drawImage(0, 0, drawing());
 }
 
 // Qt asks to repaint whatever changed; the pacer decides when.

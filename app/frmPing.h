@@ -29,8 +29,8 @@ class frmPing : public QWidget {
     frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWidget *parent = nullptr);
 
     const LagHistory &lagHistory() const { return history_; }
-    // The persistent drawing the graph is painted into.
-    const QImage &drawing() const { return graph_.image(); }
+    // The persistent drawing the graph is painted into, up to date.
+    const QImage &drawing() const;
     double sentCount() const { return sentCount_; }
     double recvCount() const { return recvCount_; }
     double lastSeq() const { return lastSeq_; }
@@ -96,7 +96,10 @@ class frmPing : public QWidget {
     GraphBand *graphBand_ = nullptr;
 
     LagHistory history_;
-    LagDrawing graph_;
+    // Drawn as tekenLag asks, but only when painted or looked at, so that
+    // several samples within one frame move the band once.
+    mutable LagDrawing graph_;
+    mutable bool graphAsked_ = false;
     double sentCount_ = 0;
     double recvCount_ = 0;
     double lastSeq_ = 0;
