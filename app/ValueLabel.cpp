@@ -3,7 +3,6 @@
 #include <QGlyphRun>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QStyleOption>
 #include <QTextLayout>
 
 #include <array>
@@ -114,18 +113,19 @@ ValueLabel::ValueLabel(const QRect &geometry, QWidget *parent) : QLabel(parent)
 
 void ValueLabel::paintEvent(QPaintEvent *event)
 {
+    // The widget's palette is in the colour group QLabel paints with.
+    const QPalette &colours = palette();
     QPainter painter(this);
     // The window's background, as the window paints it around the label.
-    painter.fillRect(event->rect(), palette().color(QPalette::Window));
+    painter.fillRect(event->rect(), colours.color(QPalette::Window));
     const auto run = glyphTable(font()).compose(text());
     if (!run || layoutDirection() != Qt::LeftToRight || frameWidth() != 0 || margin() != 0) {
         painter.end();
         QLabel::paintEvent(event);
         return;
     }
-    painter.setClipRect(contentsRect());
-    QStyleOption option;
-    option.initFrom(this); // the colour group QLabel would paint with
-    painter.setPen(option.palette.color(foregroundRole()));
-    painter.drawGlyphRun(contentsRect().topLeft(), *run);
+    // No frame and no margin: the contents are the whole label, which the
+    // painter is clipped to already.
+    painter.setPen(colours.color(foregroundRole()));
+    painter.drawGlyphRun(QPointF(0, 0), *run);
 }
