@@ -17,15 +17,16 @@ void Patience::sample(Duration roundTrip)
     }
     recent_[samples_ % recentCount] = roundTrip;
     ++samples_;
+    // Worked out once per reply, not on every look at the patience.
+    slowest_ = *std::max_element(recent_.begin(), recent_.end());
 }
 
 Patience::Duration Patience::current(Duration timeout) const
 {
     if (samples_ == 0)
         return timeout;
-    const Duration slowest = *std::max_element(recent_.begin(), recent_.end());
     const Duration learnt = samples_ < learnAfter
-                                ? earlyFactor * slowest
-                                : std::max(smoothed_ + 4 * variation_, slowest + slowest / 2);
+                                ? earlyFactor * slowest_
+                                : std::max(smoothed_ + 4 * variation_, slowest_ + slowest_ / 2);
     return std::min(std::max(learnt, floor), timeout);
 }

@@ -36,4 +36,5 @@ class Patience {
     Duration smoothed_{};
     Duration variation_{};
     std::array<Duration, recentCount> recent_{};
+    Duration slowest_{}; // of recent_
 };
