@@ -135,4 +135,28 @@ struct LiveWindow {
               std::chrono::duration<double, std::milli>(engine.currentPatience()).count(),
               static_cast<unsigned long long>(engine.lateReplies()));
     }
+    // Everything the window showed, and when the last replies reached it:
+    // what a failing test prints, so that a rare failure explains itself.
+    void describe() const
+    {
+        QStringList labels;
+        for (const char *name :
+             {"SendLabel", "RecvLabel", "LossLabel", "avping", "cping", "wndLoss"})
+            labels << QString("%1 \"%2\"").arg(name, text(name));
+        qInfo("window: %s; button \"%s\"; failure line \"%s\"; %d red bars; %d beeps",
+              qPrintable(labels.join(", ")), qPrintable(caption()), qPrintable(failureLine()),
+              redBars(), beeps);
+        QStringList replies;
+        for (qsizetype i = std::max<qsizetype>(0, handedOver.size() - 20); i < handedOver.size();
+             ++i)
+            replies << QString("%1 at %2 ms")
+                           .arg(handedOver[i])
+                           .arg((handedOverNs[i] - handedOverNs.front()) / 1e6, 0, 'f', 1);
+        QStringList losses;
+        for (int seq : lost)
+            losses << QString::number(seq);
+        qInfo("%lld replies, the last: %s; lost: %s", static_cast<long long>(handedOver.size()),
+              qPrintable(replies.join(", ")), qPrintable(losses.join(" ")));
+        showPatience();
+    }
 };

@@ -24,6 +24,17 @@
 
 namespace {
 using Action = IcmpResponder::Action;
+
+// A live window that says what it saw when its test failed.
+struct Watched : LiveWindow {
+    using LiveWindow::LiveWindow;
+    Watched(const Watched &) = delete;
+    ~Watched()
+    {
+        if (QTest::currentTestFailed())
+            describe();
+    }
+};
 } // namespace
 
 class TestLiveWindow : public QObject {
@@ -37,7 +48,7 @@ class TestLiveWindow : public QObject {
         IcmpResponder responder(
             icmp::Family::V4, [](uint16_t seq) { return Action{.drop = seq == 3, .delayMs = 50}; });
         QVERIFY(responder.ok());
-        LiveWindow w("127.0.0.1");
+        Watched w("127.0.0.1");
         QVERIFY(w.engine.running());
         QCOMPARE(w.text("SendLabel"), "0"); // nothing is sent from inside start-up
         // The replies behind the lost one wait for its timeout, then come.
@@ -79,7 +90,7 @@ class TestLiveWindow : public QObject {
         IcmpResponder responder(icmp::Family::V4, [&](uint16_t seq) {
             return Action{.drop = dropped(seq), .delayMs = 50 + seq * 7919 % 301};
         });
-        LiveWindow w;
+        Watched w;
         w.start("127.0.0.1", 100);
         QVERIFY(w.sendThenStop(100, 15000));
         const int sent = roundToInt32(w.window.sentCount());
@@ -112,7 +123,7 @@ class TestLiveWindow : public QObject {
         IcmpResponder responder(icmp::Family::V4, [&](uint16_t seq) {
             return Action{.drop = drops.count(seq) > 0, .delayMs = seq == slow ? 400 : 20};
         });
-        LiveWindow w;
+        Watched w;
         w.start("127.0.0.1", 100);
         QVERIFY(w.sendThenStop(100, 15000));
         const int sent = roundToInt32(w.window.sentCount());
@@ -141,7 +152,7 @@ class TestLiveWindow : public QObject {
         std::atomic<bool> answering = false;
         IcmpResponder responder(
             icmp::Family::V4, [&](uint16_t) { return Action{.drop = !answering, .delayMs = 20}; });
-        LiveWindow w;
+        Watched w;
         w.start("127.0.0.1", 100);
         QTest::qWait(5000);
         qInfo("silent for 5 s: %g sent, loss \"%s\", %d red bars", w.window.sentCount(),
@@ -178,7 +189,7 @@ class TestLiveWindow : public QObject {
     void aCleanLinkAddsNoDelay()
     {
         IcmpResponder responder(icmp::Family::V4, [](uint16_t) { return Action{.delayMs = 5}; });
-        LiveWindow w;
+        Watched w;
         w.start("127.0.0.1", 20);
         QVERIFY(w.sendThenStop(50, 5000));
         QVERIFY(waitUntil([&] { return w.window.recvCount() >= w.window.sentCount(); }, 1000));
@@ -195,7 +206,7 @@ class TestLiveWindow : public QObject {
     {
         IcmpResponder responder(
             icmp::Family::V4, [](uint16_t seq) { return Action{.delayMs = seq == 1001 ? 40 : 0}; });
-        LiveWindow w;
+        Watched w;
         w.start("127.0.0.1", 10);
         QVERIFY(waitUntil([&] { return w.handedOver.size() > 1040; }, 20000));
         w.window.Command1_Click();
@@ -211,7 +222,7 @@ class TestLiveWindow : public QObject {
     // counts as sent, and each shows as a loss at once.
     void requestsRefusedDuringAnOutageCountAsSentAndLost()
     {
-        LiveWindow w;
+        Watched w;
         int refused = 0;
         int lost = 0;
         QObject::connect(&w.engine, &EchoEngine::requestFailed, [&](int, int reason, int) {
@@ -246,7 +257,7 @@ class TestLiveWindow : public QObject {
         std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << 0;
         std::ofstream("/etc/hosts", std::ios::app) << "127.0.0.1 xn--bcher-kva.test\n";
         SwallowingNameServer nameServer;
-        LiveWindow w;
+        Watched w;
         int requests = 0;
         QObject::connect(&w.engine, &EchoEngine::requestSent, [&] { ++requests; });
         // Echo requests that reached this namespace's own kernel.
@@ -321,7 +332,7 @@ class TestLiveWindow : public QObject {
     void aHostThatCannotBePingedSaysSo()
     {
         std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << 0;
-        LiveWindow w;
+        Watched w;
         int requests = 0;
         QObject::connect(&w.engine, &EchoEngine::requestSent, [&] { ++requests; });
         auto *box = w.window.findChild<QLineEdit *>("HostName");
@@ -356,7 +367,7 @@ class TestLiveWindow : public QObject {
     {
         SwallowingNameServer nameServer;
         QVERIFY(nameServer.ok());
-        LiveWindow w;
+        Watched w;
         w.start("slow.test", 100);
         QVERIFY(waitUntil([&] { return !w.failureLine().isEmpty(); }, 3000));
         QCOMPARE(w.failureLine(), "Looking up name\u2026 (no answer from the name server yet)");
@@ -372,7 +383,7 @@ class TestLiveWindow : public QObject {
         EchoChannels none;
         none.v4Error = EPERM;
         none.v6Error = EPERM;
-        LiveWindow w({}, std::move(none));
+        Watched w({}, std::move(none));
         w.start("127.0.0.1", 100);
         QVERIFY(waitUntil([&] { return w.caption() == "Start"; }, 2000));
         QCOMPARE(w.failureLine(), "No permission to ping: see man lagoscope");
@@ -407,7 +418,7 @@ class TestLiveWindow : public QObject {
         std::atomic<bool> slow = true;
         IcmpResponder responder(icmp::Family::V4,
                                 [&](uint16_t) { return Action{.delayMs = slow ? 400 : 0}; });
-        LiveWindow w;
+        Watched w;
         w.start("127.0.0.1", 20);
         QVERIFY(w.sendThenStop(40, 5000));
         slow = false;
