@@ -150,10 +150,10 @@ struct ItemHost {
         argument.endArray();
         return images;
     }
-    void activate()
+    QDBusMessage activate()
     {
         const auto [service, path] = item();
-        call(service, path, itemInterface, "Activate", {0, 0});
+        return call(service, path, itemInterface, "Activate", {0, 0});
     }
 };
 
@@ -309,8 +309,13 @@ class TestTray : public QObject {
 
         p.window.showMinimized();
         QTRY_VERIFY(p.window.isMinimized());
-        host.activate();
-        QTRY_VERIFY(!p.window.isMinimized() && p.window.isVisible());
+        const QDBusMessage activated = host.activate();
+        QVERIFY2(activated.type() == QDBusMessage::ReplyMessage,
+                 qPrintable(activated.errorMessage()));
+        QTRY_VERIFY2(!p.window.isMinimized() && p.window.isVisible(),
+                     qPrintable(QString("window state %1, visible %2")
+                                    .arg(int(p.window.windowState()))
+                                    .arg(p.window.isVisible())));
 
         // The menu does what the button and closing the window do.
         const QList<QAction *> menu = p.tray.trayIcon()->contextMenu()->actions();
