@@ -70,11 +70,11 @@ ssize_t receive(int fd, std::vector<uint8_t> &buffer, sockaddr_storage &from, so
 
 } // namespace
 
-std::optional<double> IcmpResponder::heldMs(uint16_t seq) const
+std::optional<IcmpResponder::Held> IcmpResponder::heldMs(uint16_t seq) const
 {
     std::lock_guard lock(mutex_);
     const auto it = answered_.find(seq);
-    return it == answered_.end() ? std::nullopt : std::optional(it->second.heldMs);
+    return it == answered_.end() ? std::nullopt : std::optional(it->second.held);
 }
 
 std::vector<int64_t> IcmpResponder::requestTimesNs() const
@@ -143,12 +143,14 @@ void IcmpResponder::run()
                          [](const Outgoing &a, const Outgoing &b) { return a.due < b.due; });
         while (!queue.empty() && queue.front().due <= Clock::now()) {
             const Outgoing &o = queue.front();
+            const int64_t before = wallNs();
             sendto(fd_, o.bytes.data(), o.bytes.size(), 0,
                    reinterpret_cast<const sockaddr *>(&o.to), o.toLength);
             {
                 const int64_t at = wallNs();
                 std::lock_guard lock(mutex_);
-                answered_[o.seq] = {double(at - o.receivedNs) / 1e6, at};
+                answered_[o.seq] = {
+                    {double(before - o.receivedNs) / 1e6, double(at - o.receivedNs) / 1e6}, at};
             }
             queue.erase(queue.begin());
         }

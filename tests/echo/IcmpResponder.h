@@ -33,8 +33,13 @@ class IcmpResponder {
 
     bool ok() const { return fd_ >= 0; }
     // How long the answer to `seq` really took here: from the kernel's
-    // receive time of the request to the moment the answer was sent.
-    std::optional<double> heldMs(uint16_t seq) const;
+    // receive time of the request to just before and just after the answer
+    // was sent (a busy machine may hold the thread between the two).
+    struct Held {
+        double beforeSendMs;
+        double afterSendMs;
+    };
+    std::optional<Held> heldMs(uint16_t seq) const;
     // When the (last) answer to `seq` left, on the wall clock.
     std::optional<int64_t> answeredAtNs(uint16_t seq) const;
     // The kernel's receive time of every echo request so far, in order.
@@ -49,7 +54,7 @@ class IcmpResponder {
     std::atomic<bool> stop_{false};
     mutable std::mutex mutex_;
     struct Answered {
-        double heldMs;
+        Held held;
         int64_t atNs;
     };
     std::map<uint16_t, Answered> answered_;
