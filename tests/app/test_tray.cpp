@@ -308,6 +308,9 @@ class TestTray : public QObject {
         QCOMPARE(losing.pixel(0, losing.height() - 1), green);
 
         p.window.showMinimized();
+        // The X server's answer to the minimising must come before the
+        // Activate call: arriving after it, it would minimise the window again.
+        QGuiApplication::sync();
         QTRY_VERIFY(p.window.isMinimized());
         const QDBusMessage activated = host.activate();
         QVERIFY2(activated.type() == QDBusMessage::ReplyMessage,
