@@ -37,11 +37,18 @@ if [ "${1:-}" != --inside ]; then
     WINEPREFIX=$(mktemp -d)
     # No menu entries on this machine for what the installer adds.
     export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-    DISPLAY=:$((100 + RANDOM % 100))
-    export DISPLAY
-    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a display number nothing else uses and says which: a
+    # number picked at random here met another test's server now and then.
+    display_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
     xvfb=$!
-    trap 'kill "$xvfb"; rm -rf "$WINEPREFIX"' EXIT
+    trap 'kill "$xvfb" 2>/dev/null; rm -rf "$WINEPREFIX" "$display_file"' EXIT
+    for _ in $(seq 100); do
+        [ -s "$display_file" ] && break
+        sleep 0.05
+    done
+    DISPLAY=":$(cat "$display_file")"
+    export DISPLAY
     # Wine's first start sets up its prefix; it must end before the test, so
     # that every Wine process of the test (the ICMP work happens in one of
     # them) starts inside the namespace.
