@@ -5,6 +5,7 @@
 #include "FakeChannel.h"
 #include "IcmpEngine.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <cerrno>
@@ -16,6 +17,8 @@ struct Rig {
     FakeChannel *channel = new FakeChannel;
     IcmpEngine engine{onlyV4(channel)};
     QStringList told;
+    QList<qint64> toldAtMs; // since the rig was made
+    QElapsedTimer clock;
     bool insideCall = false;
     int toldInsideCalls = 0;
 
@@ -24,8 +27,10 @@ struct Rig {
         engine.setInterval(10);
         engine.setTimeout(timeoutMs);
         engine.setHost("127.0.0.1");
+        clock.start();
         const auto note = [this](const QString &what) {
             told << what;
+            toldAtMs << clock.elapsed();
             toldInsideCalls += insideCall;
         };
         QObject::connect(&engine, &EchoEngine::requestSent, [note] { note("sent"); });
@@ -44,6 +49,12 @@ struct Rig {
         const bool sent = QTest::qWaitFor([&] { return int(channel->sent.size()) >= count; });
         engine.setRunning(false);
         return sent && int(channel->sent.size()) == count;
+    }
+    // When `what` was told, in ms since the rig was made; -1 if never.
+    qint64 toldAt(const QString &what) const
+    {
+        const qsizetype i = told.indexOf(what);
+        return i < 0 ? -1 : toldAtMs[i];
     }
     // What was handed over, replies and losses only.
     QStringList handedOver() const
@@ -80,9 +91,15 @@ class TestEngineRules : public QObject {
         r.channel->icmpError(4, 3, 1);
         QTRY_COMPARE(r.handedOver().size(), 4);
         QVERIFY(r.told.contains(QString("failed 4 %1").arg(int(EchoFailure::IcmpError))));
-        // 5 and 6 are never answered: lost at their timeout, in order.
+        // 5 and 6 are never answered: lost at their timeout, in order, and
+        // not much later (a busy machine may delay them, not by a timeout).
         QTRY_COMPARE(r.handedOver(),
                      (QStringList{"reply 1", "reply 2", "reply 3", "lost 4", "lost 5", "lost 6"}));
+        const qint64 sixthSent = r.toldAtMs[r.told.lastIndexOf("sent")];
+        const qint64 sixthLost = r.toldAt("lost 6") - sixthSent;
+        qInfo("the last request lost %lld ms after its send (timeout 300 ms)",
+              static_cast<long long>(sixthLost));
+        QVERIFY(sixthLost >= 300 - 1 && sixthLost < 2 * 300);
         r.channel->reply(2); // a duplicate
         QTest::qWait(50);
         QCOMPARE(r.handedOver().size(), 6);
