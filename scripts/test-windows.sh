@@ -180,7 +180,17 @@ message_box() {
 }
 
 # The real program, as a user starts it.
-window_of() { timeout 30 xdotool search --sync --name '^Lagoscope for Windows' | head -1; }
+# The program's window, looked for up to 30 s. Each look walks the window
+# tree, and xdotool gives up on an X error when a window goes away during
+# the walk (the installer's, say), so it looks again rather than --sync.
+window_of() {
+    local _ found
+    for _ in $(seq 60); do
+        found=$(xdotool search --name '^Lagoscope for Windows' 2>/dev/null | head -1)
+        [ -n "$found" ] && echo "$found" && return
+        sleep 0.5
+    done
+}
 green_in_graph() { # window: the graph band holds green bars
     xwd -id "$1" -silent | convert xwd:- -crop 376x41+9+64 txt:- | grep -qi '#00C000'
 }
