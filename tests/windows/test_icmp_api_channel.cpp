@@ -164,9 +164,11 @@ void answered(icmp::Family family, const char *address, double heldMs)
     }
     check("each reply echoed its own request's data", intact);
     std::printf("round trips %.2f to %.2f ms for replies held %.0f ms\n", low, high, heldMs);
-    // Wine adds its own hand-over; the window shows whole milliseconds.
+    // Wine adds its own hand-over; the window shows whole milliseconds. The
+    // upper bound catches a wrong clock or unit, not a slow hand-over: a
+    // busy machine made it 78 ms once, and speed is the benchmark's business.
     check("round trips measured from the held time on", low >= heldMs - 0.5);
-    check("and not much beyond it", high <= heldMs + 25);
+    check("and not far beyond it", high <= heldMs + 500);
     if (family == icmp::Family::V4)
         check("the reply's TTL is reported", !ended.empty() && ended.front().hops > 0);
 }
