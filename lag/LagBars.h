@@ -17,10 +17,11 @@ struct BarSpan {
 };
 
 // Bar of slot i holding v on the graph's scale. The top edge lies at
-// graphTop + graphHeight - v / (lagLimit / graphHeight); a fractional edge is rounded to the
-// nearest row, halves to even, and the bar fills the rows from there down to and including the
-// baseline, so a bar is v / 25 rows tall plus the baseline row, and 0 ms is a one-row mark. A
-// negative sample hangs from the baseline row down to its edge, cut off at the surface's bottom.
+// graphTop + graphHeight - v / (lagLimit / graphHeight); a fractional edge is
+// rounded to the nearest row, halves to even, and the bar fills the rows from
+// there down to and including the baseline, so a bar is that many rows tall
+// plus the baseline row, and 0 ms is a one-row mark. A negative sample hangs
+// from the baseline row down to its edge, cut off at the surface's bottom.
 BarSpan barSpan(int i, int16_t v, int surfaceHeight);
 
 // barSpan of every sample from 0 to the empty marker, worked out once for a

@@ -77,8 +77,10 @@ struct LiveWindow {
     int redBars() const
     {
         int red = 0;
-        for (int x = 9; x <= 384; ++x)
-            red += window.drawing().pixel(x, 80) == qRgb(0xC0, 0, 0);
+        // Red is a loss's full-height bar, which crosses every row of the band.
+        const int row = lagScale.graphTop + lagScale.graphHeight / 2;
+        for (int x = lagScale.bandLeft(); x < lagScale.bandLeft() + LagHistory::count; ++x)
+            red += window.drawing().pixel(x, row) == qRgb(0xC0, 0, 0);
         return red;
     }
     void showLosses() const
