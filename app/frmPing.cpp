@@ -17,6 +17,7 @@
 #include <QPushButton>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -378,7 +379,7 @@ const QImage &frmPing::drawing() const
     // Only what tekenLag asked for: a Start empties the history but leaves
     // the graph as it stood until the next sample.
     if (graphAsked_)
-        graph_.follow(history_);
+        graphUnshown_ += graph_.follow(history_);
     graphAsked_ = false;
     return graph_.image();
 }
@@ -387,17 +388,40 @@ void frmPing::tekenLag()
 {
     turnOnPersistentDrawing(); // anew only on a screen of another scale
     graphAsked_ = true;
-    // Only the band of bars changes (negative samples reach below it); the
-    // rest of the drawing is always the background.
-    update(lagScale.bandLeft(), lagScale.graphTop, LagHistory::count, height() - lagScale.graphTop);
     graphBand_->redrawn();
     changed(false);
 }
 
+// Puts what the drawing changed on the screen: the band on screen moves with
+// the drawing's, so only its newest columns are painted.
+void frmPing::showGraph()
+{
+    drawing();
+    const LagDrawing::Change change = std::exchange(graphUnshown_, {});
+    const QRect band = graph_.band();
+    const qreal ratio = devicePixelRatioF();
+    // At a fractional scale Qt may round the band's edges unlike the drawing.
+    if (change.whole || (!change.none() && ratio != std::round(ratio))) {
+        update(band);
+    } else if (change.samples > 0) {
+        // Qt moves the pixels where it can (on X, within the server) and
+        // repaints the whole band where it cannot.
+        scroll(-change.samples, 0, band);
+        update(band.adjusted(band.width() - change.samples, 0, 0, 0));
+    }
+}
+
 void frmPing::paintEvent(QPaintEvent *)
 {
+    // A paint outside a frame (an exposure, a grab) shows the drawing up to
+    // date; whatever of the band it did not cover catches up next frame.
+    drawing();
+    if (!graphUnshown_.none()) {
+        graphUnshown_ = {};
+        update(graph_.band());
+    }
     QPainter painter(this);
-    painter.drawImage(0, 0, drawing());
+    painter.drawImage(0, 0, graph_.image());
 }
 
 // Qt asks to repaint whatever changed; the pacer decides when.
@@ -443,6 +467,7 @@ void frmPing::presentFrame()
         return;
     }
     frameTimer_.stop();
+    showGraph();
     QEvent sync(QEvent::UpdateRequest);
     QWidget::event(&sync); // paints what changed and hands it to the screen
     pacer_.presented(now);

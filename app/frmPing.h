@@ -66,6 +66,7 @@ class frmPing : public QWidget {
     void pushLag(int16_t value, int times = 1);
     void turnOnPersistentDrawing();
     void tekenLag();
+    void showGraph();
     void changed(bool mayWait);
     void scheduleFrame();
     void presentFrame();
@@ -96,10 +97,13 @@ class frmPing : public QWidget {
     GraphBand *graphBand_ = nullptr;
 
     LagHistory history_;
-    // Drawn as tekenLag asks, but only when painted or looked at, so that
-    // several samples within one frame move the band once.
+    // Drawn as tekenLag asks, but only when a frame is presented or the
+    // drawing looked at, so that several samples within one frame move the
+    // band once. What the drawing changed and the screen does not show yet
+    // waits in graphUnshown_.
     mutable LagDrawing graph_;
     mutable bool graphAsked_ = false;
+    mutable LagDrawing::Change graphUnshown_;
     double sentCount_ = 0;
     double recvCount_ = 0;
     double lastSeq_ = 0;

@@ -66,44 +66,58 @@ void LagDrawing::setSurface(const QSize &size, qreal ratio, const QColor &backgr
     drawn_ = false;
 }
 
-void LagDrawing::follow(const LagHistory &history)
+LagDrawing::Change &LagDrawing::Change::operator+=(const Change &later)
+{
+    samples += later.samples;
+    whole = whole || later.whole || samples >= LagHistory::count;
+    return *this;
+}
+
+LagDrawing::Change LagDrawing::follow(const LagHistory &history)
 {
     const uint64_t added = history.pushes() - pushes_;
     const qreal shift = double(added) * image_.devicePixelRatio();
+    Change change;
     if (!drawn_ || history.resets() != resets_ || added >= uint64_t(LagHistory::count) ||
-        shift != std::round(shift))
+        shift != std::round(shift)) {
         drawLagGraph(image_, history, background_);
-    else if (added > 0)
-        scroll(history, int(added));
+        change.whole = true;
+    } else if (added > 0) {
+        change = scroll(history, int(added));
+    }
     drawn_ = true;
     pushes_ = history.pushes();
     resets_ = history.resets();
+    return change;
 }
 
-// Moves the columns of slots 1..count left by `samples` and draws the newest.
-// The rows moved run from the band's full-scale row to the surface's bottom:
-// a history holds nothing taller than full scale, and negative samples hang
-// below the baseline.
-void LagDrawing::scroll(const LagHistory &history, int samples)
+QRect LagDrawing::band() const
+{
+    const int height = int(image_.deviceIndependentSize().height());
+    return {lagScale.bandLeft(), lagScale.graphTop, LagHistory::count, height - lagScale.graphTop};
+}
+
+// Moves the band's columns left by `samples` and draws the newest.
+LagDrawing::Change LagDrawing::scroll(const LagHistory &history, int samples)
 {
     const qreal ratio = image_.devicePixelRatio();
     const int shift = qRound(samples * ratio);
-    const int left = qRound(lagScale.bandLeft() * ratio);
-    const int right =
-        std::min(qRound((lagScale.bandLeft() + LagHistory::count) * ratio), int(image_.width()));
-    const int top = qRound(lagScale.graphTop * ratio);
+    const QRect band = this->band();
+    const int left = qRound(band.left() * ratio);
+    const int right = std::min(qRound((band.right() + 1) * ratio), int(image_.width()));
     if (shift >= right - left) {
         drawLagGraph(image_, history, background_); // a surface narrower than the band
-        return;
+        return {0, true};
     }
     uchar *const bits = image_.bits();
     const qsizetype stride = image_.bytesPerLine();
-    for (int y = top; y < image_.height(); ++y) {
+    for (int y = qRound(band.top() * ratio); y < image_.height(); ++y) {
         auto *line = reinterpret_cast<QRgb *>(bits + y * stride);
         std::copy(line + left + shift, line + right, line + left);
         std::fill(line + right - shift, line + right, background_.rgb());
     }
     drawBars(image_, history, LagHistory::count - samples + 1, LagHistory::count);
+    return {samples, false};
 }
 
 void drawLagMiniature(QImage &icon, const LagHistory &history, const QColor &background)

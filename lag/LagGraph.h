@@ -15,15 +15,29 @@ void drawLagGraph(QImage &surface, const LagHistory &history, const QColor &back
 // not a whole number of device pixels draws it whole.
 class LagDrawing {
   public:
+    // What following a history changed: the band moved left by `samples`
+    // columns and its newest columns were drawn, or everything was drawn.
+    // Changes add up, so a screen can catch up with several at once.
+    struct Change {
+        int samples = 0;
+        bool whole = false;
+        Change &operator+=(const Change &later);
+        bool none() const { return samples == 0 && !whole; }
+    };
+
     // A surface of `size` logical pixels at `ratio`, on `background`; nothing
     // changes when those are the ones in use.
     void setSurface(const QSize &size, qreal ratio, const QColor &background);
     // Brings the drawing up to date with `history`.
-    void follow(const LagHistory &history);
+    Change follow(const LagHistory &history);
     const QImage &image() const { return image_; }
+    // The part of the surface that follow() changes, in logical pixels: the
+    // columns of the bars, from the full-scale row to the bottom (negative
+    // samples hang below the baseline).
+    QRect band() const;
 
   private:
-    void scroll(const LagHistory &history, int samples);
+    Change scroll(const LagHistory &history, int samples);
 
     QImage image_;
     QColor background_;

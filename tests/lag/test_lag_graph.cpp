@@ -5,7 +5,10 @@
 #include <QPainter>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
+#include <utility>
 
 namespace {
 constexpr int count = LagHistory::count;
@@ -56,6 +59,27 @@ int pixelsNotBackground(const QImage &image)
             n += image.pixel(x, y) != background.rgb();
     return n;
 }
+// What a screen at a whole scale does with a drawing's changes: moves the
+// band's pixels left and copies the newest columns, or copies everything.
+void catchUp(QImage &screen, const QImage &drawing, const QRect &band,
+             const LagDrawing::Change &change)
+{
+    if (change.whole || screen.size() != drawing.size()) {
+        screen = drawing.copy();
+        return;
+    }
+    const int ratio = int(drawing.devicePixelRatio());
+    const int shift = change.samples * ratio;
+    const QRect device(band.topLeft() * ratio, band.size() * ratio);
+    for (int y = device.top(); y <= device.bottom(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(screen.scanLine(y));
+        const auto *drawn = reinterpret_cast<const QRgb *>(drawing.constScanLine(y));
+        std::copy(line + device.left() + shift, line + device.right() + 1, line + device.left());
+        std::copy(drawn + device.right() + 1 - shift, drawn + device.right() + 1,
+                  line + device.right() + 1 - shift);
+    }
+}
+
 } // namespace
 
 class TestLagGraph : public QObject {
@@ -143,7 +167,9 @@ class TestLagGraph : public QObject {
     }
 
     // The drawing that scrolls is, after every step of a random run of
-    // samples, gaps, resets and new surfaces, the drawing made whole.
+    // samples, gaps, resets and new surfaces, the drawing made whole. A
+    // screen that catches up now and then from the changes it was told of,
+    // moving its band and copying the newest columns, shows it too.
     void scrollingDrawingEqualsAWholeDrawing()
     {
         for (const qreal ratio : {1.0, 2.0, 1.5}) {
@@ -153,6 +179,8 @@ class TestLagGraph : public QObject {
             h.reset();
             LagDrawing drawing;
             drawing.setSurface({397, 109}, ratio, background);
+            QImage screen;
+            LagDrawing::Change unshown;
             for (int step = 0; step < 3000; ++step) {
                 const int what = below(100);
                 const int16_t sample = what < 3    ? int16_t(-below(40000))
@@ -167,10 +195,18 @@ class TestLagGraph : public QObject {
                     drawing.setSurface({397, 109}, below(2) ? ratio : 3, background);
                 else
                     h.push(sample);
-                drawing.follow(h);
+                unshown += drawing.follow(h);
                 const QImage &image = drawing.image();
                 if (image != render(h, image.devicePixelRatio()))
                     QFAIL(qPrintable(QString("ratio %1, step %2").arg(ratio).arg(step)));
+                const bool wholeScale =
+                    image.devicePixelRatio() == std::round(image.devicePixelRatio());
+                if (wholeScale && below(3) == 0) {
+                    catchUp(screen, image, drawing.band(), std::exchange(unshown, {}));
+                    if (screen != image)
+                        QFAIL(
+                            qPrintable(QString("screen: ratio %1, step %2").arg(ratio).arg(step)));
+                }
             }
         }
     }
