@@ -5,8 +5,12 @@
 #include <QPainter>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <optional>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -55,6 +59,10 @@ class GlyphTable {
     }
 
     bool fits(const QFont &font) const { return font == font_; }
+    bool usable() const { return usable_; }
+    quint32 glyph(size_t i) const { return glyphs_[i]; }
+    qreal baseline() const { return baseline_; }
+    const QRawFont &rawFont() const { return raw_; }
 
     // The glyphs of `text` placed from (0, baseline), or none when a
     // character is not in the table.
@@ -100,6 +108,161 @@ const GlyphTable &glyphTable(const QFont &font)
     return *table;
 }
 
+// How a label looks in device pixels: its font, ink and paper, its height
+// and a whole device pixel ratio.
+struct Look {
+    QFont font;
+    QColor ink;
+    QColor paper;
+    int height = 0;
+    int ratio = 1;
+    bool operator==(const Look &) const = default;
+};
+
+// One glyph drawn alone on the paper, over the columns it reaches, counted
+// from the device pixel its position falls in.
+struct Stamp {
+    int left = 0;
+    int width = 0;              // none for a glyph with no ink (a space)
+    std::vector<QRgb> pixels;   // row by row
+    std::vector<uint8_t> reach; // the pixels the glyph blends into at all
+};
+
+// Glyphs drawn once each, at each fraction of a device pixel they come to
+// stand at. A text is then its stamps on the paper: the very pixels drawing
+// its glyphs gives, as long as no glyph blends into a pixel that an earlier
+// one changed, since every other pixel is blended once, from the paper, as
+// in its stamp. Texts where one does are left to the glyphs.
+class StampTable {
+  public:
+    StampTable(const GlyphTable &glyphs, const Look &look) : glyphs_(glyphs), look_(look) {}
+
+    bool fits(const Look &look) const { return look == look_; }
+
+    // `text` on the paper of a label `width` pixels wide, or nothing when a
+    // character is not in the table or two glyphs meet in a pixel.
+    const QImage *compose(const QString &text, int width)
+    {
+        const std::optional<QGlyphRun> run = glyphs_.compose(text);
+        if (!run)
+            return nullptr;
+        const int ratio = look_.ratio;
+        const QSize size(width * ratio, look_.height * ratio);
+        if (image_.size() != size) {
+            image_ = QImage(size, QImage::Format_RGB32);
+            image_.setDevicePixelRatio(ratio);
+        }
+        image_.fill(look_.paper);
+        changed_.assign(size_t(size.width() * size.height()), 0);
+        const QRgb paper = look_.paper.rgb();
+        auto *const out = reinterpret_cast<QRgb *>(image_.bits());
+        const qsizetype stride = image_.bytesPerLine() / qsizetype(sizeof(QRgb));
+        const QList<QPointF> positions = run->positions();
+        for (qsizetype g = 0; g < text.size(); ++g) {
+            const qreal x = positions[g].x() * ratio;
+            const int pixel = int(std::floor(x));
+            const Stamp &stamp = this->stamp(alphabet.find(text[g].unicode()), x - pixel);
+            const int left = pixel + stamp.left;
+            // The label clips what does not fit, as QLabel's painter does.
+            const int from = std::max(0, -left);
+            const int to = std::min(stamp.width, size.width() - left);
+            for (int y = 0; y < size.height(); ++y) {
+                for (int column = from; column < to; ++column) {
+                    const size_t in = size_t(y * stamp.width + column);
+                    if (!stamp.reach[in])
+                        continue;
+                    const qsizetype at = y * size.width() + left + column;
+                    if (changed_[size_t(at)])
+                        return nullptr;
+                    changed_[size_t(at)] = stamp.pixels[in] != paper;
+                    out[y * stride + left + column] = stamp.pixels[in];
+                }
+            }
+        }
+        return &image_;
+    }
+
+  private:
+    // Glyph `i` of the alphabet at `fraction` of a device pixel (a multiple
+    // of 1/64, as text positions are), drawn when first asked for.
+    const Stamp &stamp(size_t i, qreal fraction)
+    {
+        const int key = int(i) * 64 + int(fraction * 64);
+        auto found = stamps_.find(key);
+        if (found == stamps_.end())
+            found = stamps_.emplace(key, draw(i, fraction)).first;
+        return found->second;
+    }
+
+    Stamp draw(size_t i, qreal fraction) const
+    {
+        // Wide enough for any glyph's overhang on either side.
+        const int margin = 2 * look_.height * look_.ratio;
+        const auto drawn = [&](const QColor &ink, const QColor &paper) {
+            QImage canvas(2 * margin, look_.height * look_.ratio, QImage::Format_RGB32);
+            canvas.setDevicePixelRatio(look_.ratio);
+            canvas.fill(paper);
+            QPainter painter(&canvas);
+            painter.setPen(ink);
+            QGlyphRun run;
+            run.setRawFont(glyphs_.rawFont());
+            run.setGlyphIndexes({glyphs_.glyph(i)});
+            run.setPositions({QPointF((margin + fraction) / look_.ratio, glyphs_.baseline())});
+            painter.drawGlyphRun(QPointF(0, 0), run);
+            return canvas;
+        };
+        // White on black shows every pixel the glyph blends into at all.
+        const QImage reach = drawn(Qt::white, Qt::black);
+        const QImage inked = drawn(look_.ink, look_.paper);
+        const auto reached = [&](int x, int y) { return reach.pixel(x, y) != qRgb(0, 0, 0); };
+        int first = reach.width();
+        int last = -1;
+        for (int y = 0; y < reach.height(); ++y) {
+            for (int x = 0; x < reach.width(); ++x) {
+                if (reached(x, y)) {
+                    first = std::min(first, x);
+                    last = std::max(last, x);
+                }
+            }
+        }
+        Stamp stamp{first - margin, std::max(0, last - first + 1), {}, {}};
+        for (int y = 0; y < reach.height(); ++y) {
+            for (int x = first; x <= last; ++x) {
+                stamp.pixels.push_back(inked.pixel(x, y));
+                stamp.reach.push_back(reached(x, y));
+            }
+        }
+        return stamp;
+    }
+
+    const GlyphTable glyphs_; // a copy: the shared table follows other fonts
+    Look look_;
+    std::unordered_map<int, Stamp> stamps_;
+    QImage image_;
+    std::vector<uint8_t> changed_; // by an earlier glyph of the text composed
+};
+
+StampTable &stampTable(const Look &look)
+{
+    static std::optional<StampTable> table;
+    if (!table || !table->fits(look))
+        table.emplace(glyphTable(look.font), look);
+    return *table;
+}
+
+// The whole device pixel ratio `painter` draws at, if it draws at one and
+// only scales; the label then sits at whole device pixels too, its offset
+// being whole logical pixels.
+std::optional<int> wholePixelRatio(const QPainter &painter)
+{
+    const QTransform &device = painter.deviceTransform();
+    const qreal ratio = device.m11();
+    if (device.type() > QTransform::TxScale || device.m22() != ratio || ratio < 1 ||
+        ratio != std::round(ratio))
+        return std::nullopt;
+    return int(ratio);
+}
+
 } // namespace
 
 ValueLabel::ValueLabel(const QRect &geometry, QWidget *parent) : QLabel(parent)
@@ -113,19 +276,29 @@ ValueLabel::ValueLabel(const QRect &geometry, QWidget *parent) : QLabel(parent)
 
 void ValueLabel::paintEvent(QPaintEvent *event)
 {
+    // No frame and no margin: the contents are the whole label, which the
+    // painter is clipped to already.
+    const bool plain = layoutDirection() == Qt::LeftToRight && frameWidth() == 0 && margin() == 0;
     // The widget's palette is in the colour group QLabel paints with.
     const QPalette &colours = palette();
-    QPainter painter(this);
     // The window's background, as the window paints it around the label.
-    painter.fillRect(event->rect(), colours.color(QPalette::Window));
+    const QColor paper = colours.color(QPalette::Window);
+    const QColor ink = colours.color(foregroundRole());
+    QPainter painter(this);
+    if (const auto ratio = wholePixelRatio(painter); plain && ratio) {
+        const Look look{font(), ink, paper, height(), *ratio};
+        if (const QImage *stamped = stampTable(look).compose(text(), width())) {
+            painter.drawImage(0, 0, *stamped);
+            return;
+        }
+    }
+    painter.fillRect(event->rect(), paper);
     const auto run = glyphTable(font()).compose(text());
-    if (!run || layoutDirection() != Qt::LeftToRight || frameWidth() != 0 || margin() != 0) {
+    if (!run || !plain) {
         painter.end();
         QLabel::paintEvent(event);
         return;
     }
-    // No frame and no margin: the contents are the whole label, which the
-    // painter is clipped to already.
-    painter.setPen(colours.color(foregroundRole()));
+    painter.setPen(ink);
     painter.drawGlyphRun(QPointF(0, 0), *run);
 }

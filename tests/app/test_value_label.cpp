@@ -6,13 +6,14 @@
 #include <QTest>
 
 namespace {
-// What a label shows, painted at a device pixel ratio.
-QImage painted(QLabel &label, qreal ratio)
+// What a label shows, painted at a device pixel ratio, `at` logical pixels
+// from the corner of a surface.
+QImage painted(QLabel &label, qreal ratio, const QPoint &at)
 {
-    QImage image(label.size() * ratio, QImage::Format_RGB32);
+    QImage image((label.size() + QSize(at.x(), at.y())) * ratio, QImage::Format_RGB32);
     image.setDevicePixelRatio(ratio);
     image.fill(Qt::white);
-    label.render(&image);
+    label.render(&image, at);
     return image;
 }
 } // namespace
@@ -22,8 +23,9 @@ class TestValueLabel : public QObject {
 
   private slots:
     // Every kind of text the value labels show, in the window's font and in
-    // others, at whole and fractional scales, pixel for pixel as QLabel
-    // paints it; texts outside the table (a host name, a wide count) too.
+    // others, at whole and fractional scales and at odd places on the
+    // surface, pixel for pixel as QLabel paints it; texts outside the table
+    // (a host name, a wide count) too.
     void paintsExactlyWhatQLabelPaints()
     {
         QStringList texts{"0",         " 0",       "-1",          "0 ms",  "0 %",  "100 %",
@@ -45,11 +47,15 @@ class TestValueLabel : public QObject {
                 plain.setText(text);
                 value.setText(text);
                 for (qreal ratio : {1.0, 1.5, 2.0}) {
-                    if (painted(value, ratio) != painted(plain, ratio))
-                        QFAIL(qPrintable(QString("\"%1\" at %2x in %3 differs")
-                                             .arg(text)
-                                             .arg(ratio)
-                                             .arg(font.family())));
+                    for (const QPoint at : {QPoint(0, 0), QPoint(3, 1)}) {
+                        if (painted(value, ratio, at) != painted(plain, ratio, at))
+                            QFAIL(qPrintable(QString("\"%1\" at %2x, (%3, %4) in %5 differs")
+                                                 .arg(text)
+                                                 .arg(ratio)
+                                                 .arg(at.x())
+                                                 .arg(at.y())
+                                                 .arg(font.family())));
+                    }
                 }
             }
         }
