@@ -36,6 +36,8 @@ GraphBand::GraphBand(const LagHistory &history, QWidget *parent)
     Q_UNUSED(installed);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
+    // It draws nothing: Qt then leaves it out of the window's paint passes.
+    setUpdatesEnabled(false);
 }
 
 std::string GraphBand::summary() const

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -60,6 +61,7 @@ class GlyphTable {
 
     bool fits(const QFont &font) const { return font == font_; }
     bool usable() const { return usable_; }
+    qreal advance(size_t i) const { return advances_[i]; }
     quint32 glyph(size_t i) const { return glyphs_[i]; }
     qreal baseline() const { return baseline_; }
     const QRawFont &rawFont() const { return raw_; }
@@ -123,28 +125,36 @@ struct Look {
 // from the device pixel its position falls in.
 struct Stamp {
     int left = 0;
-    int width = 0;              // none for a glyph with no ink (a space)
-    std::vector<QRgb> pixels;   // row by row
-    std::vector<uint8_t> reach; // the pixels the glyph blends into at all
+    int width = 0;                // none for a glyph with no ink (a space)
+    std::vector<QRgb> pixels;     // row by row
+    std::vector<uint8_t> reach;   // the pixels the glyph blends into at all
+    std::vector<uint8_t> changes; // those it leaves other than paper
 };
 
 // Glyphs drawn once each, at each fraction of a device pixel they come to
 // stand at. A text is then its stamps on the paper: the very pixels drawing
 // its glyphs gives, as long as no glyph blends into a pixel that an earlier
 // one changed, since every other pixel is blended once, from the paper, as
-// in its stamp. Texts where one does are left to the glyphs.
+// in its stamp. The columns where one does are left to the glyphs.
 class StampTable {
   public:
     StampTable(const GlyphTable &glyphs, const Look &look) : glyphs_(glyphs), look_(look) {}
 
     bool fits(const Look &look) const { return look == look_; }
 
-    // `text` on the paper of a label `width` pixels wide, or nothing when a
-    // character is not in the table or two glyphs meet in a pixel.
-    const QImage *compose(const QString &text, int width)
+    // Device pixel columns; none when last < first.
+    struct Columns {
+        int first = std::numeric_limits<int>::max();
+        int last = -1;
+        bool none() const { return last < first; }
+    };
+
+    // `text` on the paper of a label `width` pixels wide, but for the columns
+    // where two glyphs meet in a pixel, which it leaves in `met`; nothing when
+    // a character is not in the table.
+    const QImage *compose(const QString &text, int width, Columns &met)
     {
-        const std::optional<QGlyphRun> run = glyphs_.compose(text);
-        if (!run)
+        if (!glyphs_.usable())
             return nullptr;
         const int ratio = look_.ratio;
         const QSize size(width * ratio, look_.height * ratio);
@@ -153,36 +163,59 @@ class StampTable {
             image_.setDevicePixelRatio(ratio);
         }
         image_.fill(look_.paper);
-        changed_.assign(size_t(size.width() * size.height()), 0);
-        const QRgb paper = look_.paper.rgb();
+        placed_.clear();
         auto *const out = reinterpret_cast<QRgb *>(image_.bits());
         const qsizetype stride = image_.bytesPerLine() / qsizetype(sizeof(QRgb));
-        const QList<QPointF> positions = run->positions();
-        for (qsizetype g = 0; g < text.size(); ++g) {
-            const qreal x = positions[g].x() * ratio;
+        int placedUpTo = 0; // no earlier glyph reaches a pixel from here on
+        qreal position = 0; // where the text engine places the glyph
+        for (const QChar c : text) {
+            const size_t i = alphabet.find(c.unicode());
+            if (i == std::u16string_view::npos)
+                return nullptr;
+            const qreal x = position * ratio;
+            position += glyphs_.advance(i);
             const int pixel = int(std::floor(x));
-            const Stamp &stamp = this->stamp(alphabet.find(text[g].unicode()), x - pixel);
+            const Stamp &stamp = this->stamp(i, x - pixel);
             const int left = pixel + stamp.left;
             // The label clips what does not fit, as QLabel's painter does.
             const int from = std::max(0, -left);
             const int to = std::min(stamp.width, size.width() - left);
+            if (from >= to)
+                continue;
+            const int shared = std::clamp(placedUpTo - left, from, to);
             for (int y = 0; y < size.height(); ++y) {
-                for (int column = from; column < to; ++column) {
-                    const size_t in = size_t(y * stamp.width + column);
-                    if (!stamp.reach[in])
+                const qsizetype in = y * stamp.width;
+                QRgb *line = out + y * stride + left;
+                for (int column = from; column < shared; ++column) {
+                    if (!stamp.reach[size_t(in + column)])
                         continue;
-                    const qsizetype at = y * size.width() + left + column;
-                    if (changed_[size_t(at)])
-                        return nullptr;
-                    changed_[size_t(at)] = stamp.pixels[in] != paper;
-                    out[y * stride + left + column] = stamp.pixels[in];
+                    if (changedBefore(left + column, y))
+                        met = {std::min(met.first, left + column),
+                               std::max(met.last, left + column)};
+                    line[column] = stamp.pixels[size_t(in + column)];
                 }
+                // Where no earlier glyph reaches, the stamp goes down whole:
+                // the pixels it does not reach are paper in it too.
+                std::copy(stamp.pixels.begin() + in + shared, stamp.pixels.begin() + in + to,
+                          line + shared);
             }
+            placed_.push_back({left, &stamp});
+            placedUpTo = std::max(placedUpTo, left + to);
         }
         return &image_;
     }
 
   private:
+    // Whether a glyph placed so far changed device pixel (x, y).
+    bool changedBefore(int x, int y) const
+    {
+        return std::any_of(placed_.begin(), placed_.end(), [&](const Placed &p) {
+            const int column = x - p.left;
+            return column >= 0 && column < p.stamp->width &&
+                   p.stamp->changes[size_t(y * p.stamp->width + column)];
+        });
+    }
+
     // Glyph `i` of the alphabet at `fraction` of a device pixel (a multiple
     // of 1/64, as text positions are), drawn when first asked for.
     const Stamp &stamp(size_t i, qreal fraction)
@@ -225,11 +258,12 @@ class StampTable {
                 }
             }
         }
-        Stamp stamp{first - margin, std::max(0, last - first + 1), {}, {}};
+        Stamp stamp{first - margin, std::max(0, last - first + 1), {}, {}, {}};
         for (int y = 0; y < reach.height(); ++y) {
             for (int x = first; x <= last; ++x) {
                 stamp.pixels.push_back(inked.pixel(x, y));
                 stamp.reach.push_back(reached(x, y));
+                stamp.changes.push_back(inked.pixel(x, y) != look_.paper.rgb());
             }
         }
         return stamp;
@@ -239,7 +273,11 @@ class StampTable {
     Look look_;
     std::unordered_map<int, Stamp> stamps_;
     QImage image_;
-    std::vector<uint8_t> changed_; // by an earlier glyph of the text composed
+    struct Placed {
+        int left;
+        const Stamp *stamp;
+    };
+    std::vector<Placed> placed_; // the glyphs of the text composed so far
 };
 
 StampTable &stampTable(const Look &look)
@@ -271,34 +309,82 @@ ValueLabel::ValueLabel(const QRect &geometry, QWidget *parent) : QLabel(parent)
     // A fixed size also spares the parent a layout request on every new text.
     setFixedSize(geometry.size());
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Qt then leaves the label out of the parent's paint pass and out of the
+    // repaints its own setText asks for: the parent paints it.
+    setUpdatesEnabled(false);
+}
+
+void ValueLabel::setValue(const QString &text)
+{
+    setText(text);
+    parentWidget()->update(geometry());
+}
+
+void ValueLabel::paintOnParent(QPainter &painter, const QRect &area)
+{
+    if (!area.intersects(geometry()))
+        return;
+    const QRect mine = (area & geometry()).translated(-pos());
+    const bool clipped = mine != rect();
+    if (clipped) {
+        painter.save();
+        painter.setClipRect(area & geometry(), Qt::IntersectClip);
+    }
+    painter.translate(pos());
+    const bool painted = paintValue(painter, mine);
+    painter.translate(-pos());
+    if (clipped)
+        painter.restore();
+    if (!painted)
+        render(&painter, pos(), mine, {}); // QLabel's own text, over the background
 }
 
 void ValueLabel::paintEvent(QPaintEvent *event)
 {
-    // No frame and no margin: the contents are the whole label, which the
-    // painter is clipped to already.
+    QPainter painter(this);
+    if (!paintValue(painter, event->rect())) {
+        painter.end();
+        QLabel::paintEvent(event);
+    }
+}
+
+bool ValueLabel::paintValue(QPainter &painter, const QRect &rect)
+{
+    // No frame and no margin: the contents are the whole label.
     const bool plain = layoutDirection() == Qt::LeftToRight && frameWidth() == 0 && margin() == 0;
     // The widget's palette is in the colour group QLabel paints with.
     const QPalette &colours = palette();
     // The window's background, as the window paints it around the label.
     const QColor paper = colours.color(QPalette::Window);
     const QColor ink = colours.color(foregroundRole());
-    QPainter painter(this);
     if (const auto ratio = wholePixelRatio(painter); plain && ratio) {
         const Look look{font(), ink, paper, height(), *ratio};
-        if (const QImage *stamped = stampTable(look).compose(text(), width())) {
+        StampTable::Columns met;
+        if (const QImage *stamped = stampTable(look).compose(text(), width(), met)) {
             painter.drawImage(0, 0, *stamped);
-            return;
+            if (met.none())
+                return true;
+            // Where two glyphs met, the glyphs themselves.
+            painter.save();
+            painter.setClipRect(QRectF(qreal(met.first) / *ratio, 0,
+                                       qreal(met.last - met.first + 1) / *ratio, height()),
+                                Qt::IntersectClip);
+            paintGlyphs(painter, rect, paper, ink);
+            painter.restore();
+            return true;
         }
     }
-    painter.fillRect(event->rect(), paper);
+    return plain && paintGlyphs(painter, rect, paper, ink);
+}
+
+bool ValueLabel::paintGlyphs(QPainter &painter, const QRect &rect, const QColor &paper,
+                             const QColor &ink)
+{
+    painter.fillRect(rect, paper);
     const auto run = glyphTable(font()).compose(text());
-    if (!run || !plain) {
-        painter.end();
-        QLabel::paintEvent(event);
-        return;
-    }
+    if (!run)
+        return false;
     painter.setPen(ink);
     painter.drawGlyphRun(QPointF(0, 0), *run);
+    return true;
 }

@@ -13,9 +13,11 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -58,15 +60,16 @@ QString qText(const std::string &text)
 
 // Rewrites a value label only when its text changes, so that an unchanged
 // text costs neither a new string nor a repaint.
-void showText(QLabel *label, const std::string &text)
+void showText(ValueLabel *label, const std::string &text)
 {
     if (label->text() != QLatin1StringView(text.data(), qsizetype(text.size())))
-        label->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+        label->setValue(QString::fromLatin1(text.data(), qsizetype(text.size())));
 }
 
 double readNumber(const QString &text)
 {
-    return ::readNumber(text.toStdString());
+    const QByteArray utf8 = text.toUtf8();
+    return ::readNumber(std::string_view(utf8.constData(), size_t(utf8.size())));
 }
 
 QLabel *addLabel(QWidget *parent, const char *name, const QString &text, QRect geometry)
@@ -78,7 +81,7 @@ QLabel *addLabel(QWidget *parent, const char *name, const QString &text, QRect g
     return label;
 }
 
-QLabel *addValue(QWidget *parent, const char *name, QRect geometry)
+ValueLabel *addValue(QWidget *parent, const char *name, QRect geometry)
 {
     auto *label = new ValueLabel(geometry, parent);
     label->setObjectName(name);
@@ -185,9 +188,9 @@ void frmPing::Form_Load()
     Ping1.setRunning(false);
     Ping1.setTimeout(2000);
     Ping1.setDontFragment(false);
-    SendLabel->setText("0");
-    RecvLabel->setText("0");
-    LossLabel->setText("0 %");
+    SendLabel->setValue("0");
+    RecvLabel->setValue("0");
+    LossLabel->setValue("0 %");
     history_.reset();
     showWindowSpan();
     turnOnPersistentDrawing();
@@ -374,13 +377,18 @@ void frmPing::turnOnPersistentDrawing()
     graph_.setSurface(size(), devicePixelRatioF(), palette().color(QPalette::Window));
 }
 
-const QImage &frmPing::drawing() const
+// Only what tekenLag asked for: a Start empties the history but leaves the
+// graph as it stood until the next sample.
+void frmPing::followGraph() const
 {
-    // Only what tekenLag asked for: a Start empties the history but leaves
-    // the graph as it stood until the next sample.
     if (graphAsked_)
         graphUnshown_ += graph_.follow(history_);
     graphAsked_ = false;
+}
+
+const QImage &frmPing::drawing() const
+{
+    followGraph();
     return graph_.image();
 }
 
@@ -396,7 +404,7 @@ void frmPing::tekenLag()
 // the drawing's, so only its newest columns are painted.
 void frmPing::showGraph()
 {
-    drawing();
+    followGraph();
     const LagDrawing::Change change = std::exchange(graphUnshown_, {});
     const QRect band = graph_.band();
     const qreal ratio = devicePixelRatioF();
@@ -405,23 +413,35 @@ void frmPing::showGraph()
         update(band);
     } else if (change.samples > 0) {
         // Qt moves the pixels where it can (on X, within the server) and
-        // repaints the whole band where it cannot.
+        // repaints the columns that come in, or else the whole band.
         scroll(-change.samples, 0, band);
-        update(band.adjusted(band.width() - change.samples, 0, 0, 0));
     }
 }
 
-void frmPing::paintEvent(QPaintEvent *)
+void frmPing::paintEvent(QPaintEvent *event)
 {
     // A paint outside a frame (an exposure, a grab) shows the drawing up to
     // date; whatever of the band it did not cover catches up next frame.
-    drawing();
+    followGraph();
     if (!graphUnshown_.none()) {
         graphUnshown_ = {};
         update(graph_.band());
     }
     QPainter painter(this);
-    painter.drawImage(0, 0, graph_.image());
+    const auto values = {SendLabel, RecvLabel, LossLabel, avping, cping, wndLoss};
+    const bool pieces = event->region().rectCount() > 1;
+    for (const QRect &rect : event->region()) {
+        // One rectangle at a time: Qt draws within a rectangle faster than
+        // within a region of several.
+        if (pieces)
+            painter.setClipRect(rect);
+        // A new value repaints its label alone, which covers all of it.
+        if (std::none_of(values.begin(), values.end(),
+                         [&](ValueLabel *value) { return value->geometry().contains(rect); }))
+            graph_.paint(painter, rect);
+        for (ValueLabel *value : values)
+            value->paintOnParent(painter, rect);
+    }
 }
 
 // Qt asks to repaint whatever changed; the pacer decides when.

@@ -12,6 +12,7 @@
 
 class FailureLine;
 class GraphBand;
+class ValueLabel;
 class HostBox;
 class QCheckBox;
 class QLabel;
@@ -66,6 +67,7 @@ class frmPing : public QWidget {
     void pushLag(int16_t value, int times = 1);
     void turnOnPersistentDrawing();
     void tekenLag();
+    void followGraph() const;
     void showGraph();
     void changed(bool mayWait);
     void scheduleFrame();
@@ -79,17 +81,17 @@ class frmPing : public QWidget {
     HostBox *HostName = nullptr;
     QPushButton *Command1 = nullptr;
     QLabel *Label2 = nullptr;
-    QLabel *SendLabel = nullptr;
+    ValueLabel *SendLabel = nullptr;
     QLabel *Label4 = nullptr;
-    QLabel *RecvLabel = nullptr;
+    ValueLabel *RecvLabel = nullptr;
     QLabel *Label5 = nullptr;
-    QLabel *LossLabel = nullptr;
+    ValueLabel *LossLabel = nullptr;
     QLabel *Label3 = nullptr;
-    QLabel *avping = nullptr;
+    ValueLabel *avping = nullptr;
     QLabel *Label6 = nullptr;
-    QLabel *cping = nullptr;
+    ValueLabel *cping = nullptr;
     QLabel *Label8 = nullptr;
-    QLabel *wndLoss = nullptr;
+    ValueLabel *wndLoss = nullptr;
     QLabel *Label7 = nullptr;
     QLabel *Label9 = nullptr;
     QCheckBox *Check1 = nullptr;
@@ -97,10 +99,10 @@ class frmPing : public QWidget {
     GraphBand *graphBand_ = nullptr;
 
     LagHistory history_;
-    // Drawn as tekenLag asks, but only when a frame is presented or the
-    // drawing looked at, so that several samples within one frame move the
-    // band once. What the drawing changed and the screen does not show yet
-    // waits in graphUnshown_.
+    // Brought up to date as tekenLag asks, but only when painted or looked
+    // at, so that several samples within one frame move the band once. What
+    // the drawing changed and the screen does not show yet waits in
+    // graphUnshown_.
     mutable LagDrawing graph_;
     mutable bool graphAsked_ = false;
     mutable LagDrawing::Change graphUnshown_;

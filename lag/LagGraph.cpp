@@ -3,7 +3,6 @@
 #include "LagBars.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -20,15 +19,17 @@ const BarTable &barTable(int height)
     return table;
 }
 
-// Paints the bars of slots first..last over what the surface holds.
-void drawBars(QImage &surface, const LagHistory &history, int first, int last)
+} // namespace
+
+void drawLagGraph(QImage &surface, const LagHistory &history, const QColor &background)
 {
     Q_ASSERT(surface.depth() == 32);
+    surface.fill(background);
     const qreal ratio = surface.devicePixelRatio();
     const BarTable &table = barTable(surface.deviceIndependentSize().toSize().height());
     uchar *const bits = surface.bits();
     const qsizetype stride = surface.bytesPerLine();
-    for (int i = first; i <= last; ++i) {
+    for (int i = 1; i <= LagHistory::count; ++i) {
         const BarSpan bar = table.span(i, history.slot(i));
         // Empty slots are background, which the surface already is.
         if (bar.bottom <= bar.top || bar.colour == BarColour::Background)
@@ -47,23 +48,14 @@ void drawBars(QImage &surface, const LagHistory &history, int first, int last)
     }
 }
 
-} // namespace
-
-void drawLagGraph(QImage &surface, const LagHistory &history, const QColor &background)
-{
-    surface.fill(background);
-    drawBars(surface, history, 1, LagHistory::count);
-}
-
 void LagDrawing::setSurface(const QSize &size, qreal ratio, const QColor &background)
 {
-    if (!image_.isNull() && image_.deviceIndependentSize() == QSizeF(size) &&
-        image_.devicePixelRatio() == ratio && background_ == background)
+    if (followed_ && size == size_ && ratio == ratio_ && background == background_)
         return;
-    image_ = QImage(size * ratio, QImage::Format_RGB32);
-    image_.setDevicePixelRatio(ratio);
+    size_ = size;
+    ratio_ = ratio;
     background_ = background;
-    drawn_ = false;
+    followed_ = false;
 }
 
 LagDrawing::Change &LagDrawing::Change::operator+=(const Change &later)
@@ -76,48 +68,67 @@ LagDrawing::Change &LagDrawing::Change::operator+=(const Change &later)
 LagDrawing::Change LagDrawing::follow(const LagHistory &history)
 {
     const uint64_t added = history.pushes() - pushes_;
-    const qreal shift = double(added) * image_.devicePixelRatio();
     Change change;
-    if (!drawn_ || history.resets() != resets_ || added >= uint64_t(LagHistory::count) ||
-        shift != std::round(shift)) {
-        drawLagGraph(image_, history, background_);
+    if (!followed_ || history.resets() != resets_ || added >= uint64_t(LagHistory::count))
         change.whole = true;
-    } else if (added > 0) {
-        change = scroll(history, int(added));
+    else
+        change.samples = int(added);
+    if (!change.none()) {
+        shown_ = history;
+        imageDrawn_ = false;
     }
-    drawn_ = true;
+    followed_ = true;
     pushes_ = history.pushes();
     resets_ = history.resets();
     return change;
 }
 
-QRect LagDrawing::band() const
+const QImage &LagDrawing::image()
 {
-    const int height = int(image_.deviceIndependentSize().height());
-    return {lagScale.bandLeft(), lagScale.graphTop, LagHistory::count, height - lagScale.graphTop};
+    if (!imageDrawn_) {
+        if (image_.deviceIndependentSize() != QSizeF(size_) ||
+            image_.devicePixelRatio() != ratio_) {
+            image_ = QImage(size_ * ratio_, QImage::Format_RGB32);
+            image_.setDevicePixelRatio(ratio_);
+        }
+        drawLagGraph(image_, shown_, background_);
+        imageDrawn_ = true;
+    }
+    return image_;
 }
 
-// Moves the band's columns left by `samples` and draws the newest.
-LagDrawing::Change LagDrawing::scroll(const LagHistory &history, int samples)
+void LagDrawing::paint(QPainter &painter, const QRect &rect)
 {
-    const qreal ratio = image_.devicePixelRatio();
-    const int shift = qRound(samples * ratio);
-    const QRect band = this->band();
-    const int left = qRound(band.left() * ratio);
-    const int right = std::min(qRound((band.right() + 1) * ratio), int(image_.width()));
-    if (shift >= right - left) {
-        drawLagGraph(image_, history, background_); // a surface narrower than the band
-        return {0, true};
+    const QRect bars = rect & band();
+    // Up to a few columns, as when a frame adds the newest, the bars one by
+    // one cost less than drawing the image of them all; they fill the same
+    // pixels as drawLagGraph.
+    const int fewColumns = 16;
+    const bool oneByOne = !bars.isEmpty() && bars.width() <= fewColumns;
+    // Outside the band the drawing is all background.
+    if (bars != rect || oneByOne)
+        painter.fillRect(rect, background_);
+    if (bars.isEmpty())
+        return;
+    if (!oneByOne) {
+        painter.drawImage(bars, image(),
+                          QRectF(QPointF(bars.topLeft()) * ratio_, QSizeF(bars.size()) * ratio_));
+        return;
     }
-    uchar *const bits = image_.bits();
-    const qsizetype stride = image_.bytesPerLine();
-    for (int y = qRound(band.top() * ratio); y < image_.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(bits + y * stride);
-        std::copy(line + left + shift, line + right, line + left);
-        std::fill(line + right - shift, line + right, background_.rgb());
+    const BarTable &table = barTable(size_.height());
+    for (int x = bars.left(); x <= bars.right(); ++x) {
+        const int slot = x - lagScale.graphLeft;
+        const BarSpan bar = table.span(slot, shown_.slot(slot));
+        if (bar.bottom > bar.top && bar.colour != BarColour::Background)
+            painter.fillRect(QRect(bar.x, bar.top, 1, bar.bottom - bar.top),
+                             QColor(bar.colour == BarColour::Loss ? lossColour : timeColour));
     }
-    drawBars(image_, history, LagHistory::count - samples + 1, LagHistory::count);
-    return {samples, false};
+}
+
+QRect LagDrawing::band() const
+{
+    return {lagScale.bandLeft(), lagScale.graphTop, LagHistory::count,
+            size_.height() - lagScale.graphTop};
 }
 
 void drawLagMiniature(QImage &icon, const LagHistory &history, const QColor &background)

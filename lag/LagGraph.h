@@ -4,20 +4,21 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPainter>
 
 // Clears `surface` (32 bits per pixel) to `background` and paints one bar per
 // slot of the history.
 void drawLagGraph(QImage &surface, const LagHistory &history, const QColor &background);
 
-// The graph's persistent drawing, kept up to date with a history at the cost
-// of what changed: new samples move the bars left by as many columns, and
-// only the new columns are drawn. A reset, a new surface, or a move that is
-// not a whole number of device pixels draws it whole.
+// The graph as the window shows it, kept as it was when last brought up to
+// date with a history, whose samples it copies then. It is painted a few
+// columns at a time bar by bar, or else from an image of all of it, drawn
+// anew after a change.
 class LagDrawing {
   public:
     // What following a history changed: the band moved left by `samples`
-    // columns and its newest columns were drawn, or everything was drawn.
-    // Changes add up, so a screen can catch up with several at once.
+    // columns and has new ones at its right, or all of it changed. Changes
+    // add up, so a screen can catch up with several at once.
     struct Change {
         int samples = 0;
         bool whole = false;
@@ -30,19 +31,24 @@ class LagDrawing {
     void setSurface(const QSize &size, qreal ratio, const QColor &background);
     // Brings the drawing up to date with `history`.
     Change follow(const LagHistory &history);
-    const QImage &image() const { return image_; }
+    // All of the drawing, at the surface's ratio.
+    const QImage &image();
+    // Paints `rect` (logical pixels) of the drawing with `painter`.
+    void paint(QPainter &painter, const QRect &rect);
     // The part of the surface that follow() changes, in logical pixels: the
     // columns of the bars, from the full-scale row to the bottom (negative
     // samples hang below the baseline).
     QRect band() const;
 
   private:
-    Change scroll(const LagHistory &history, int samples);
-
-    QImage image_;
+    LagHistory shown_;
+    QSize size_;
+    qreal ratio_ = 1;
     QColor background_;
-    bool drawn_ = false;
-    uint64_t pushes_ = 0; // the history's counts the drawing shows
+    QImage image_;
+    bool imageDrawn_ = false;
+    bool followed_ = false; // since the surface was set
+    uint64_t pushes_ = 0;   // the history's counts the drawing shows
     uint64_t resets_ = 0;
 };
 
