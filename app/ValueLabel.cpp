@@ -350,8 +350,13 @@ void ValueLabel::paintEvent(QPaintEvent *event)
 
 bool ValueLabel::paintValue(QPainter &painter, const QRect &rect)
 {
-    // No frame and no margin: the contents are the whole label.
-    const bool plain = layoutDirection() == Qt::LeftToRight && frameWidth() == 0 && margin() == 0;
+    // No frame and no margin: the contents are the whole label. And the
+    // label at whole device pixels: at a fraction of one (an odd place on a
+    // 1.5x screen), QLabel places its text otherwise.
+    const QTransform &device = painter.deviceTransform();
+    const bool plain = layoutDirection() == Qt::LeftToRight && frameWidth() == 0 && margin() == 0 &&
+                       device.dx() == std::round(device.dx()) &&
+                       device.dy() == std::round(device.dy());
     // The widget's palette is in the colour group QLabel paints with.
     const QPalette &colours = palette();
     // The window's background, as the window paints it around the label.

@@ -3,7 +3,10 @@
 #include "WindowLook.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QTest>
+
+#include <type_traits>
 
 namespace {
 // What a label shows, painted at a device pixel ratio, `at` logical pixels
@@ -16,6 +19,43 @@ QImage painted(QLabel &label, qreal ratio, const QPoint &at)
     label.render(&image, at);
     return image;
 }
+
+// A window of paper with one label at (3, 1): a QLabel that paints itself,
+// or a value label that the window paints, as the program's window does.
+template <typename Label> class Holder : public QWidget {
+  public:
+    Label *label;
+
+    Holder()
+    {
+        resize(68, 14);
+        const QRect place(3, 1, 65, 13);
+        if constexpr (std::is_same_v<Label, ValueLabel>) {
+            label = new ValueLabel(place, this);
+        } else {
+            label = new QLabel(this);
+            label->setGeometry(place);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        }
+    }
+
+  protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPainter painter(this);
+        painter.fillRect(event->rect(), palette().color(QPalette::Window));
+        if constexpr (std::is_same_v<Label, ValueLabel>)
+            label->paintOnParent(painter, event->rect());
+    }
+};
+
+template <typename Label> QImage painted(Holder<Label> &holder, qreal ratio)
+{
+    QImage image(holder.size() * ratio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    holder.render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
+}
 } // namespace
 
 class TestValueLabel : public QObject {
@@ -24,8 +64,9 @@ class TestValueLabel : public QObject {
   private slots:
     // Every kind of text the value labels show, in the window's font and in
     // others, at whole and fractional scales and at odd places on the
-    // surface, pixel for pixel as QLabel paints it; texts outside the table
-    // (a host name, a wide count) too.
+    // surface, painted by the label or by its parent, pixel for pixel as
+    // QLabel paints it; texts outside the table (a host name, a wide count)
+    // too.
     void paintsExactlyWhatQLabelPaints()
     {
         QStringList texts{"0",         " 0",       "-1",          "0 ms",  "0 %",  "100 %",
@@ -43,9 +84,15 @@ class TestValueLabel : public QObject {
             plain.setGeometry(0, 0, 65, 13);
             plain.setAlignment(Qt::AlignLeft | Qt::AlignTop);
             ValueLabel value({0, 0, 65, 13}, &parent);
+            Holder<QLabel> byQLabel;
+            Holder<ValueLabel> byWindow;
+            byQLabel.setFont(font);
+            byWindow.setFont(font);
             for (const QString &text : texts) {
                 plain.setText(text);
                 value.setText(text);
+                byQLabel.label->setText(text);
+                byWindow.label->setValue(text);
                 for (qreal ratio : {1.0, 1.5, 2.0}) {
                     for (const QPoint at : {QPoint(0, 0), QPoint(3, 1)}) {
                         if (painted(value, ratio, at) != painted(plain, ratio, at))
@@ -56,6 +103,12 @@ class TestValueLabel : public QObject {
                                                  .arg(at.y())
                                                  .arg(font.family())));
                     }
+                    if (painted(byWindow, ratio) != painted(byQLabel, ratio))
+                        QFAIL(qPrintable(
+                            QString("\"%1\" at %2x in %3, painted by the parent, differs")
+                                .arg(text)
+                                .arg(ratio)
+                                .arg(font.family())));
                 }
             }
         }
