@@ -184,7 +184,7 @@ class StampTable {
                 continue;
             const int shared = std::clamp(placedUpTo - left, from, to);
             for (int y = 0; y < size.height(); ++y) {
-                const qsizetype in = y * stamp.width;
+                const qsizetype in = qsizetype(y) * stamp.width;
                 QRgb *line = out + y * stride + left;
                 for (int column = from; column < shared; ++column) {
                     if (!stamp.reach[size_t(in + column)])
@@ -212,7 +212,7 @@ class StampTable {
         return std::any_of(placed_.begin(), placed_.end(), [&](const Placed &p) {
             const int column = x - p.left;
             return column >= 0 && column < p.stamp->width &&
-                   p.stamp->changes[size_t(y * p.stamp->width + column)];
+                   p.stamp->changes[size_t(y) * size_t(p.stamp->width) + size_t(column)];
         });
     }
 
