@@ -322,13 +322,14 @@ void ValueLabel::setValue(const QString &text)
 
 void ValueLabel::paintOnParent(QPainter &painter, const QRect &area)
 {
-    if (!area.intersects(geometry()))
+    const QRect shared = area & geometry();
+    if (shared.isEmpty())
         return;
-    const QRect mine = (area & geometry()).translated(-pos());
+    const QRect mine = shared.translated(-pos());
     const bool clipped = mine != rect();
     if (clipped) {
         painter.save();
-        painter.setClipRect(area & geometry(), Qt::IntersectClip);
+        painter.setClipRect(shared, Qt::IntersectClip);
     }
     painter.translate(pos());
     const bool painted = paintValue(painter, mine);

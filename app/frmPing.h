@@ -12,11 +12,11 @@
 
 class FailureLine;
 class GraphBand;
-class ValueLabel;
 class HostBox;
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class ValueLabel;
 
 // The program's one window: host box, Start/Stop button, counters, and the
 // lag graph drawn into a persistent back buffer. The echo engine and the

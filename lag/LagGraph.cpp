@@ -2,6 +2,8 @@
 
 #include "LagBars.h"
 
+#include <QPainter>
+
 #include <algorithm>
 
 namespace {
@@ -56,6 +58,7 @@ void LagDrawing::setSurface(const QSize &size, qreal ratio, const QColor &backgr
     ratio_ = ratio;
     background_ = background;
     followed_ = false;
+    imageDrawn_ = false;
 }
 
 LagDrawing::Change &LagDrawing::Change::operator+=(const Change &later)

@@ -4,7 +4,8 @@
 
 #include <QColor>
 #include <QImage>
-#include <QPainter>
+
+class QPainter;
 
 // Clears `surface` (32 bits per pixel) to `background` and paints one bar per
 // slot of the history.
