@@ -22,8 +22,12 @@ if $full; then
     # cores to build. It builds from the start, at idle priority, on what the
     # Linux stages leave unused, and the Windows stage waits for it. With its
     # cache in place it takes a second.
+    # A session of its own (so that it can be stopped as a whole) is also a
+    # scheduling group of its own, with a fair share beside this one unless
+    # the group is lowered too.
     qt_log=$(mktemp)
-    setsid chrt --idle 0 ionice -c 3 scripts/windows-qt.sh >"$qt_log" 2>&1 &
+    setsid sh -c 'echo 19 >/proc/self/autogroup 2>/dev/null
+        exec chrt --idle 0 ionice -c 3 scripts/windows-qt.sh' >"$qt_log" 2>&1 &
     qt_build=$!
     trap 'kill -- -"$qt_build" 2>/dev/null; rm -f "$qt_log"' EXIT
 else
