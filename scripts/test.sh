@@ -29,7 +29,7 @@ if $full; then
     setsid sh -c 'echo 19 >/proc/self/autogroup 2>/dev/null
         exec chrt --idle 0 ionice -c 3 scripts/windows-qt.sh' >"$qt_log" 2>&1 &
     qt_build=$!
-    trap 'kill -- -"$qt_build" 2>/dev/null; rm -f "$qt_log"' EXIT
+    trap 'kill -- -"$qt_build" 2>/dev/null || true; rm -f "$qt_log"' EXIT
 else
     scripts/deps.sh test
 fi
