@@ -15,13 +15,13 @@ if [ "${1:-}" = --full ]; then
 fi
 
 if $full; then
-    scripts/deps.sh full
-    # The Windows stage's packages too: apt-get must not run beside a stage.
-    scripts/deps.sh windows
     # On a machine's first run, Qt for Windows takes half an hour of both
-    # cores to build. It builds from the start, at idle priority, on what the
-    # Linux stages leave unused, and the Windows stage waits for it. With its
-    # cache in place it takes a second.
+    # cores to build. It builds from here on, at idle priority, on what the
+    # installs and the Linux stages leave unused, and the Windows stage waits
+    # for it. With its cache in place it takes a second. Its packages and its
+    # source come first, as apt-get must not run beside another apt-get.
+    scripts/deps.sh windows
+    scripts/windows-qt.sh --source
     # A session of its own (so that it can be stopped as a whole) is also a
     # scheduling group of its own, with a fair share beside this one unless
     # the group is lowered too.
@@ -30,6 +30,7 @@ if $full; then
         exec chrt --idle 0 ionice -c 3 scripts/windows-qt.sh' >"$qt_log" 2>&1 &
     qt_build=$!
     trap 'kill -- -"$qt_build" 2>/dev/null || true; rm -f "$qt_log"' EXIT
+    scripts/deps.sh full
 else
     scripts/deps.sh test
 fi

@@ -7,6 +7,7 @@
 # name (qt6-windows) always points at the build in use. Prints how long each
 # step took. Needs deb-src entries for Debian's repositories, which it adds
 # (through sudo) when they are missing; nothing comes from anywhere else.
+# With --source it only fetches the source, the one step that uses apt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The cache lives in the home folder, where the windows preset looks for it.
@@ -37,12 +38,10 @@ step_start=0
 step() { step_start=$(date +%s); printf '%s ... ' "$1"; }
 done_step() { echo "$(($(date +%s) - step_start)) s"; }
 
-if [ ! -f "$prefix/.complete" ]; then
-    mkdir -p "$cache"
-    work=$cache/work-$key
-    rm -rf "$work"
-    mkdir -p "$work/build"
+qt_source=$cache/source-$key
 
+fetch_source() {
+    [ -f "$qt_source/.complete" ] && return
     step "Debian source entries"
     if ! apt-get source --print-uris -qq "qt6-base=$version" >/dev/null 2>&1; then
         sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
@@ -52,12 +51,23 @@ if [ ! -f "$prefix/.complete" ]; then
     done_step
 
     step "qt6-base $version source from Debian"
-    (cd "$work" && apt-get source --download-only -qq "qt6-base=$version" >/dev/null &&
+    rm -rf "$qt_source"
+    mkdir -p "$qt_source"
+    (cd "$qt_source" && apt-get source --download-only -qq "qt6-base=$version" >/dev/null &&
         dpkg-source --no-check -x qt6-base_*.dsc src >/dev/null)
+    touch "$qt_source/.complete"
     done_step
+}
+
+if [ ! -f "$prefix/.complete" ]; then
+    fetch_source
+    [ "${1:-}" = --source ] && exit
+    work=$cache/work-$key
+    rm -rf "$work"
+    mkdir -p "$work/build"
 
     step "configure"
-    (cd "$work/build" && "$work/src/configure" -prefix "$prefix" "${configure[@]}" -- \
+    (cd "$work/build" && "$qt_source/src/configure" -prefix "$prefix" "${configure[@]}" -- \
         -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
         -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake) >"$work/configure.log" 2>&1 ||
         { tail -40 "$work/configure.log"; exit 1; }
@@ -71,7 +81,7 @@ if [ ! -f "$prefix/.complete" ]; then
     step "install"
     cmake --install "$work/build" >/dev/null
     touch "$prefix/.complete"
-    rm -rf "$work"
+    rm -rf "$work" "$qt_source"
     done_step
 fi
 ln -sfn "$prefix" "$cache/qt6-windows"
