@@ -51,7 +51,8 @@ step_start=0
 step() { step_start=$(date +%s); printf '%s ... ' "$1"; }
 done_step() { echo "$(($(date +%s) - step_start)) s"; }
 
-qt_source=$cache/source-$key
+# The source depends on the version alone, not on the configure line.
+qt_source=$cache/qt6-base-$version-source
 
 fetch_source() {
     [ -f "$qt_source/.complete" ] && return
