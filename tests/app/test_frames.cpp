@@ -137,7 +137,9 @@ class TestFrames : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(p.window.get()));
         p.engine.sent();
         p.engine.reply(1, 20);
-        QTest::qWait(100);
+        // Its frame is on the screen before the counting starts.
+        QTRY_VERIFY_WITH_TIMEOUT(p.text("RecvLabel") == " 1" && screenShowsTheWindow(*p.window),
+                                 2000);
         std::map<QString, PaintedRegions> paints;
         for (QWidget *w : p.window->findChildren<QWidget *>())
             w->installEventFilter(&paints[w->objectName()]);
@@ -146,7 +148,7 @@ class TestFrames : public QObject {
 
         p.engine.sent(); // the sent and received counts change; the times and losses do not
         p.engine.reply(2, 20);
-        QTRY_COMPARE_WITH_TIMEOUT(windowPaints.paints, 1, 100);
+        QTRY_COMPARE_WITH_TIMEOUT(windowPaints.paints, 1, 2000);
         QTest::qWait(100);
         QCOMPARE(windowPaints.paints, 1);
         QRegion expected(lagScale.bandLeft() + LagHistory::count - 1, lagScale.graphTop, 1,
