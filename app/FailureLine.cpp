@@ -23,6 +23,27 @@ FailureLine::FailureLine(const QRect &geometry, QWidget *parent) : QLabel(parent
 
 void FailureLine::say(const QString &text)
 {
+    if (untilCleared_ && text.isEmpty())
+        return;
+    untilCleared_ = false;
+    display(text);
+}
+
+void FailureLine::sayUntilCleared(const QString &text)
+{
+    untilCleared_ = true;
+    display(text);
+}
+
+void FailureLine::clear()
+{
+    untilCleared_ = false;
+    display({});
+}
+
+void FailureLine::display(const QString &text)
+{
+    stale_ = false;
     if (text == said())
         return;
     setText(fontMetrics().elidedText(text, Qt::ElideMiddle, width() - 2 * sideMargin));
@@ -30,6 +51,20 @@ void FailureLine::say(const QString &text)
     setVisible(!text.isEmpty());
     QAccessibleEvent described(this, QAccessible::DescriptionChanged);
     QAccessible::updateAccessibility(&described);
+}
+
+void FailureLine::goUnlessSaidAgain()
+{
+    if (!isVisible() || stale_ || untilCleared_)
+        return;
+    stale_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (stale_)
+                say({});
+        },
+        Qt::QueuedConnection);
 }
 
 void FailureLine::paintEvent(QPaintEvent *)

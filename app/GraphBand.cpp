@@ -3,6 +3,8 @@
 #include "ReplyStats.h"
 
 #include <QAccessibleWidget>
+#include <QHelpEvent>
+#include <QToolTip>
 
 namespace {
 
@@ -34,7 +36,6 @@ GraphBand::GraphBand(const LagHistory &history, QWidget *parent)
 {
     static const bool installed = (QAccessible::installFactory(graphBandAccessible), true);
     Q_UNUSED(installed);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
     // It draws nothing: Qt then leaves it out of the window's paint passes.
     setUpdatesEnabled(false);
@@ -43,6 +44,18 @@ GraphBand::GraphBand(const LagHistory &history, QWidget *parent)
 std::string GraphBand::summary() const
 {
     return graphSummary(history_);
+}
+
+bool GraphBand::event(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    const QString spread = QString::fromStdString(spreadText(history_));
+    if (spread.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), spread, this);
+    return true;
 }
 
 void GraphBand::redrawn()

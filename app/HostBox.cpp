@@ -4,6 +4,18 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+QString HostBox::textWithoutSpaces() const
+{
+    const QString all = text();
+    qsizetype first = 0;
+    qsizetype last = all.size();
+    while (first < last && all[first] == u' ')
+        ++first;
+    while (last > first && all[last - 1] == u' ')
+        --last;
+    return all.mid(first, last - first);
+}
+
 void HostBox::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);

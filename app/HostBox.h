@@ -12,6 +12,10 @@ class HostBox : public QLineEdit {
   public:
     using QLineEdit::QLineEdit;
 
+    // The text without its leading and trailing spaces (only spaces: a tab
+    // stays).
+    QString textWithoutSpaces() const;
+
   signals:
     void gotFocus();
     void keyPress(qint16 &keyAscii);

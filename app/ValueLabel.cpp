@@ -8,10 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <optional>
-#include <unordered_map>
-#include <vector>
 
 namespace {
 
@@ -46,6 +43,9 @@ class GlyphTable {
             advances_[i] = run.positions()[1].x() - run.positions()[0].x();
             baseline_ = run.positions()[0].y();
             raw_ = run.rawFont();
+            const QRectF ink = raw_.boundingRect(glyphs_[i]);
+            leftReach_ = std::max(leftReach_, -ink.left());
+            rightReach_ = std::max(rightReach_, ink.right() - advances_[i]);
         }
         for (size_t a = 0; a < alphabet.size(); ++a) {
             for (size_t b = 0; b < alphabet.size(); ++b) {
@@ -60,29 +60,44 @@ class GlyphTable {
     }
 
     bool fits(const QFont &font) const { return font == font_; }
-    bool usable() const { return usable_; }
-    qreal advance(size_t i) const { return advances_[i]; }
-    quint32 glyph(size_t i) const { return glyphs_[i]; }
-    qreal baseline() const { return baseline_; }
-    const QRawFont &rawFont() const { return raw_; }
+    // How far any glyph of the alphabet reaches left of where it stands.
+    qreal leftReach() const { return leftReach_; }
 
-    // The glyphs of `text` placed from (0, baseline), or none when a
-    // character is not in the table.
-    std::optional<QGlyphRun> compose(const QString &text) const
+    // Where the glyph after `text` would stand; none when a character is
+    // not in the table.
+    std::optional<qreal> width(QStringView text) const
     {
         if (!usable_)
             return std::nullopt;
-        QList<quint32> glyphs;
-        QList<QPointF> positions;
-        glyphs.reserve(text.size());
-        positions.reserve(text.size());
         qreal x = 0;
         for (const QChar c : text) {
             const size_t i = alphabet.find(c.unicode());
             if (i == std::u16string_view::npos)
                 return std::nullopt;
-            glyphs.append(glyphs_[i]);
-            positions.append({x, baseline_});
+            x += advances_[i];
+        }
+        return x;
+    }
+
+    // The glyphs of `text` placed from (0, baseline) that reach into the
+    // columns from `left` to `right`; none when a character is not in the
+    // table.
+    std::optional<QGlyphRun> compose(QStringView text, qreal left, qreal right) const
+    {
+        if (!usable_)
+            return std::nullopt;
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+        qreal x = 0;
+        for (const QChar c : text) {
+            const size_t i = alphabet.find(c.unicode());
+            if (i == std::u16string_view::npos)
+                return std::nullopt;
+            // A pixel more either way, for the blend.
+            if (x - leftReach_ - 1 <= right && x + advances_[i] + rightReach_ + 1 >= left) {
+                glyphs.append(glyphs_[i]);
+                positions.append({x, baseline_});
+            }
             x += advances_[i];
         }
         QGlyphRun run;
@@ -98,6 +113,8 @@ class GlyphTable {
     std::array<quint32, alphabet.size()> glyphs_{};
     std::array<qreal, alphabet.size()> advances_{};
     qreal baseline_ = 0;
+    qreal leftReach_ = 0;
+    qreal rightReach_ = 0; // past its advance
     bool usable_ = false;
 };
 
@@ -108,197 +125,6 @@ const GlyphTable &glyphTable(const QFont &font)
     if (!table || !table->fits(font))
         table.emplace(font);
     return *table;
-}
-
-// How a label looks in device pixels: its font, ink and paper, its height
-// and a whole device pixel ratio.
-struct Look {
-    QFont font;
-    QColor ink;
-    QColor paper;
-    int height = 0;
-    int ratio = 1;
-    bool operator==(const Look &) const = default;
-};
-
-// One glyph drawn alone on the paper, over the columns it reaches, counted
-// from the device pixel its position falls in.
-struct Stamp {
-    int left = 0;
-    int width = 0;                // none for a glyph with no ink (a space)
-    std::vector<QRgb> pixels;     // row by row
-    std::vector<uint8_t> reach;   // the pixels the glyph blends into at all
-    std::vector<uint8_t> changes; // those it leaves other than paper
-};
-
-// Glyphs drawn once each, at each fraction of a device pixel they come to
-// stand at. A text is then its stamps on the paper: the very pixels drawing
-// its glyphs gives, as long as no glyph blends into a pixel that an earlier
-// one changed, since every other pixel is blended once, from the paper, as
-// in its stamp. The columns where one does are left to the glyphs.
-class StampTable {
-  public:
-    StampTable(const GlyphTable &glyphs, const Look &look) : glyphs_(glyphs), look_(look) {}
-
-    bool fits(const Look &look) const { return look == look_; }
-
-    // Device pixel columns; none when last < first.
-    struct Columns {
-        int first = std::numeric_limits<int>::max();
-        int last = -1;
-        bool none() const { return last < first; }
-    };
-
-    // `text` on the paper of a label `width` pixels wide, but for the columns
-    // where two glyphs meet in a pixel, which it leaves in `met`; nothing when
-    // a character is not in the table.
-    const QImage *compose(const QString &text, int width, Columns &met)
-    {
-        if (!glyphs_.usable())
-            return nullptr;
-        const int ratio = look_.ratio;
-        const QSize size(width * ratio, look_.height * ratio);
-        if (image_.size() != size) {
-            image_ = QImage(size, QImage::Format_RGB32);
-            image_.setDevicePixelRatio(ratio);
-        }
-        image_.fill(look_.paper);
-        placed_.clear();
-        auto *const out = reinterpret_cast<QRgb *>(image_.bits());
-        const qsizetype stride = image_.bytesPerLine() / qsizetype(sizeof(QRgb));
-        int placedUpTo = 0; // no earlier glyph reaches a pixel from here on
-        qreal position = 0; // where the text engine places the glyph
-        for (const QChar c : text) {
-            const size_t i = alphabet.find(c.unicode());
-            if (i == std::u16string_view::npos)
-                return nullptr;
-            const qreal x = position * ratio;
-            position += glyphs_.advance(i);
-            const int pixel = int(std::floor(x));
-            const Stamp &stamp = this->stamp(i, x - pixel);
-            const int left = pixel + stamp.left;
-            // The label clips what does not fit, as QLabel's painter does.
-            const int from = std::max(0, -left);
-            const int to = std::min(stamp.width, size.width() - left);
-            if (from >= to)
-                continue;
-            const int shared = std::clamp(placedUpTo - left, from, to);
-            for (int y = 0; y < size.height(); ++y) {
-                const qsizetype in = qsizetype(y) * stamp.width;
-                QRgb *line = out + y * stride + left;
-                for (int column = from; column < shared; ++column) {
-                    if (!stamp.reach[size_t(in + column)])
-                        continue;
-                    if (changedBefore(left + column, y))
-                        met = {std::min(met.first, left + column),
-                               std::max(met.last, left + column)};
-                    line[column] = stamp.pixels[size_t(in + column)];
-                }
-                // Where no earlier glyph reaches, the stamp goes down whole:
-                // the pixels it does not reach are paper in it too.
-                std::copy(stamp.pixels.begin() + in + shared, stamp.pixels.begin() + in + to,
-                          line + shared);
-            }
-            placed_.push_back({left, &stamp});
-            placedUpTo = std::max(placedUpTo, left + to);
-        }
-        return &image_;
-    }
-
-  private:
-    // Whether a glyph placed so far changed device pixel (x, y).
-    bool changedBefore(int x, int y) const
-    {
-        return std::any_of(placed_.begin(), placed_.end(), [&](const Placed &p) {
-            const int column = x - p.left;
-            return column >= 0 && column < p.stamp->width &&
-                   p.stamp->changes[size_t(y) * size_t(p.stamp->width) + size_t(column)];
-        });
-    }
-
-    // Glyph `i` of the alphabet at `fraction` of a device pixel (a multiple
-    // of 1/64, as text positions are), drawn when first asked for.
-    const Stamp &stamp(size_t i, qreal fraction)
-    {
-        const int key = int(i) * 64 + int(fraction * 64);
-        auto found = stamps_.find(key);
-        if (found == stamps_.end())
-            found = stamps_.emplace(key, draw(i, fraction)).first;
-        return found->second;
-    }
-
-    Stamp draw(size_t i, qreal fraction) const
-    {
-        // Wide enough for any glyph's overhang on either side.
-        const int margin = 2 * look_.height * look_.ratio;
-        const auto drawn = [&](const QColor &ink, const QColor &paper) {
-            QImage canvas(2 * margin, look_.height * look_.ratio, QImage::Format_RGB32);
-            canvas.setDevicePixelRatio(look_.ratio);
-            canvas.fill(paper);
-            QPainter painter(&canvas);
-            painter.setPen(ink);
-            QGlyphRun run;
-            run.setRawFont(glyphs_.rawFont());
-            run.setGlyphIndexes({glyphs_.glyph(i)});
-            run.setPositions({QPointF((margin + fraction) / look_.ratio, glyphs_.baseline())});
-            painter.drawGlyphRun(QPointF(0, 0), run);
-            return canvas;
-        };
-        // White on black shows every pixel the glyph blends into at all.
-        const QImage reach = drawn(Qt::white, Qt::black);
-        const QImage inked = drawn(look_.ink, look_.paper);
-        const auto reached = [&](int x, int y) { return reach.pixel(x, y) != qRgb(0, 0, 0); };
-        int first = reach.width();
-        int last = -1;
-        for (int y = 0; y < reach.height(); ++y) {
-            for (int x = 0; x < reach.width(); ++x) {
-                if (reached(x, y)) {
-                    first = std::min(first, x);
-                    last = std::max(last, x);
-                }
-            }
-        }
-        Stamp stamp{first - margin, std::max(0, last - first + 1), {}, {}, {}};
-        for (int y = 0; y < reach.height(); ++y) {
-            for (int x = first; x <= last; ++x) {
-                stamp.pixels.push_back(inked.pixel(x, y));
-                stamp.reach.push_back(reached(x, y));
-                stamp.changes.push_back(inked.pixel(x, y) != look_.paper.rgb());
-            }
-        }
-        return stamp;
-    }
-
-    const GlyphTable glyphs_; // a copy: the shared table follows other fonts
-    Look look_;
-    std::unordered_map<int, Stamp> stamps_;
-    QImage image_;
-    struct Placed {
-        int left;
-        const Stamp *stamp;
-    };
-    std::vector<Placed> placed_; // the glyphs of the text composed so far
-};
-
-StampTable &stampTable(const Look &look)
-{
-    static std::optional<StampTable> table;
-    if (!table || !table->fits(look))
-        table.emplace(glyphTable(look.font), look);
-    return *table;
-}
-
-// The whole device pixel ratio `painter` draws at, if it draws at one and
-// only scales; the label then sits at whole device pixels too, its offset
-// being whole logical pixels.
-std::optional<int> wholePixelRatio(const QPainter &painter)
-{
-    const QTransform &device = painter.deviceTransform();
-    const qreal ratio = device.m11();
-    if (device.type() > QTransform::TxScale || device.m22() != ratio || ratio < 1 ||
-        ratio != std::round(ratio))
-        return std::nullopt;
-    return int(ratio);
 }
 
 } // namespace
@@ -316,8 +142,37 @@ ValueLabel::ValueLabel(const QRect &geometry, QWidget *parent) : QLabel(parent)
 
 void ValueLabel::setValue(const QString &text)
 {
+    const QString old = this->text();
     setText(text);
-    parentWidget()->update(geometry());
+    parentWidget()->update(changed(old, text).translated(pos()));
+}
+
+// Where the pixels of `now` can differ from those of `old`: from the first
+// character that changed, less the farthest a glyph reaches to its left and
+// a pixel for the blend, to the label's end. Before it, both texts have the
+// same glyphs in the same places, and nothing after them reaches there. At
+// a fractional scale Qt may round that edge unlike the painter: all of it.
+QRect ValueLabel::changed(const QString &old, const QString &now) const
+{
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != std::round(ratio))
+        return rect();
+    qsizetype same = 0;
+    while (same < old.size() && same < now.size() && old[same] == now[same])
+        ++same;
+    const GlyphTable &table = glyphTable(font());
+    const std::optional<qreal> prefix = table.width(QStringView(now).left(same));
+    if (same == 0 || !prefix || !table.width(old) || !table.width(now))
+        return rect();
+    const int left = std::max(int(std::floor(*prefix - table.leftReach())) - 1, 0);
+    return QRect(left, 0, width() - left, height());
+}
+
+void ValueLabel::show(std::string_view value)
+{
+    const QLatin1StringView latin1(value.data(), qsizetype(value.size()));
+    if (text() != latin1)
+        setValue(latin1.toString());
 }
 
 void ValueLabel::paintOnParent(QPainter &painter, const QRect &area)
@@ -326,7 +181,9 @@ void ValueLabel::paintOnParent(QPainter &painter, const QRect &area)
     if (shared.isEmpty())
         return;
     const QRect mine = shared.translated(-pos());
-    const bool clipped = mine != rect();
+    // The parent paints within `area` alone already; only where that goes
+    // past the label must the label's paint be kept inside it.
+    const bool clipped = !geometry().contains(area);
     if (clipped) {
         painter.save();
         painter.setClipRect(shared, Qt::IntersectClip);
@@ -358,39 +215,15 @@ bool ValueLabel::paintValue(QPainter &painter, const QRect &rect)
     const bool plain = layoutDirection() == Qt::LeftToRight && frameWidth() == 0 && margin() == 0 &&
                        device.dx() == std::round(device.dx()) &&
                        device.dy() == std::round(device.dy());
-    // The widget's palette is in the colour group QLabel paints with.
-    const QPalette &colours = palette();
-    // The window's background, as the window paints it around the label.
-    const QColor paper = colours.color(QPalette::Window);
-    const QColor ink = colours.color(foregroundRole());
-    if (const auto ratio = wholePixelRatio(painter); plain && ratio) {
-        const Look look{font(), ink, paper, height(), *ratio};
-        StampTable::Columns met;
-        if (const QImage *stamped = stampTable(look).compose(text(), width(), met)) {
-            painter.drawImage(0, 0, *stamped);
-            if (met.none())
-                return true;
-            // Where two glyphs met, the glyphs themselves.
-            painter.save();
-            painter.setClipRect(QRectF(qreal(met.first) / *ratio, 0,
-                                       qreal(met.last - met.first + 1) / *ratio, height()),
-                                Qt::IntersectClip);
-            paintGlyphs(painter, rect, paper, ink);
-            painter.restore();
-            return true;
-        }
-    }
-    return plain && paintGlyphs(painter, rect, paper, ink);
-}
-
-bool ValueLabel::paintGlyphs(QPainter &painter, const QRect &rect, const QColor &paper,
-                             const QColor &ink)
-{
-    painter.fillRect(rect, paper);
-    const auto run = glyphTable(font()).compose(text());
+    if (!plain)
+        return false;
+    // The widget's palette is in the colour group QLabel paints with; the
+    // paper is the window's background, as the window paints it around.
+    painter.fillRect(rect, palette().color(QPalette::Window));
+    const auto run = glyphTable(font()).compose(text(), rect.left(), rect.right() + 1);
     if (!run)
         return false;
-    painter.setPen(ink);
+    painter.setPen(palette().color(foregroundRole()));
     painter.drawGlyphRun(QPointF(0, 0), *run);
     return true;
 }

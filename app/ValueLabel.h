@@ -2,6 +2,8 @@
 
 #include <QLabel>
 
+#include <string_view>
+
 // A label for a number that changes with every reply ("1234", "56 ms",
 // "7 %"). Its text is drawn from glyphs shaped once per character, not shaped
 // and laid out again on every paint; texts or fonts that need real shaping
@@ -16,19 +18,21 @@ class ValueLabel : public QLabel {
     ValueLabel(const QRect &geometry, QWidget *parent);
 
     void setValue(const QString &text);
+    // The same for a text of Latin-1 characters, where it differs from the
+    // one shown: an unchanged text costs neither a new string nor a repaint.
+    void show(std::string_view text);
     // Paints the label, background included, where it meets `area` of the
-    // parent, with `painter` on the parent.
+    // parent, with `painter` on the parent, which paints within `area` alone.
     void paintOnParent(QPainter &painter, const QRect &area);
 
   protected:
     void paintEvent(QPaintEvent *event) override;
 
   private:
-    // Paints the label's background and, where it can, its text, with
-    // `painter` in the label's coordinates; false when QLabel must draw the
-    // text.
+    // What a new text repaints of the label: where it can differ from the old.
+    QRect changed(const QString &old, const QString &now) const;
+    // Paints the label's background and, where its characters are in the
+    // glyph table, its text, with `painter` in the label's coordinates;
+    // false when QLabel must draw the text.
     bool paintValue(QPainter &painter, const QRect &rect);
-    // Paints the background and the text from its glyphs, where the text's
-    // characters are in the table.
-    bool paintGlyphs(QPainter &painter, const QRect &rect, const QColor &paper, const QColor &ink);
 };

@@ -11,7 +11,6 @@
 #include "WindowLook.h"
 
 #include <QCheckBox>
-#include <QEvent>
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
@@ -34,38 +33,6 @@ constexpr auto framePeriod = std::chrono::microseconds(33'333);
 // sequence number, not the loss marker, whatever the lag scale.
 constexpr int restartAfter = 1000;
 
-// The span the window-loss label covers: its samples at the interval in force.
-QString windowLossTip(double intervalMs)
-{
-    const double seconds = std::floor(LagHistory::count * intervalMs / 1000);
-    return QString("Percent loss in last %1 seconds").arg(seconds, 0, 'f', 0);
-}
-
-// Removes leading and trailing spaces, and only spaces.
-QString trimSpaces(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == u' ')
-        ++first;
-    while (last > first && text[last - 1] == u' ')
-        --last;
-    return text.mid(first, last - first);
-}
-
-QString qText(const std::string &text)
-{
-    return QString::fromStdString(text);
-}
-
-// Rewrites a value label only when its text changes, so that an unchanged
-// text costs neither a new string nor a repaint.
-void showText(ValueLabel *label, const std::string &text)
-{
-    if (label->text() != QLatin1StringView(text.data(), qsizetype(text.size())))
-        label->setValue(QString::fromLatin1(text.data(), qsizetype(text.size())));
-}
-
 double readNumber(const QString &text)
 {
     const QByteArray utf8 = text.toUtf8();
@@ -81,18 +48,11 @@ QLabel *addLabel(QWidget *parent, const char *name, const QString &text, QRect g
     return label;
 }
 
-ValueLabel *addValue(QWidget *parent, const char *name, QRect geometry)
-{
-    auto *label = new ValueLabel(geometry, parent);
-    label->setObjectName(name);
-    return label;
-}
-
 } // namespace
 
 frmPing::frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWidget *parent)
     : QWidget(parent), Ping1(engine), beep_(std::move(beep)), commandLine_(commandLine),
-      pacer_(framePeriod)
+      frames_(*this, framePeriod, [this] { showGraph(); })
 {
     setObjectName("frmPing");
     setWindowTitle(caption);
@@ -110,9 +70,6 @@ frmPing::frmPing(EchoEngine &engine, Beep beep, const QString &commandLine, QWid
     connect(&Ping1, &EchoEngine::requestLost, this, &frmPing::Ping1_Lost);
     connect(&Ping1, &EchoEngine::requestFailed, this, &frmPing::Ping1_Failed);
     connect(&Ping1, &EchoEngine::stoppedSending, this, &frmPing::Ping1_Stopped);
-    frameTimer_.setSingleShot(true);
-    frameTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&frameTimer_, &QTimer::timeout, this, &frmPing::presentFrame);
 
     Form_Load();
 }
@@ -132,34 +89,24 @@ void frmPing::createControls()
     Command1->setAutoDefault(false);
 
     Label2 = addLabel(this, "Label2", "Packets Sent:", {8, 32, 81, 13});
-    SendLabel = addValue(this, "SendLabel", {96, 32, 65, 13});
+    SendLabel = addValue(Label2, "SendLabel", {96, 32, 65, 13});
     Label4 = addLabel(this, "Label4", "Received:", {168, 32, 59, 13});
-    RecvLabel = addValue(this, "RecvLabel", {232, 32, 65, 13});
+    RecvLabel = addValue(Label4, "RecvLabel", {232, 32, 65, 13});
     Label5 = addLabel(this, "Label5", "Loss:", {304, 32, 31, 13});
     Label5->setToolTip(totalLossTip);
-    LossLabel = addValue(this, "LossLabel", {344, 32, 39, 13});
+    LossLabel = addValue(Label5, "LossLabel", {344, 32, 39, 13});
     LossLabel->setToolTip(totalLossTip);
 
     Label3 = addLabel(this, "Label3", "Average ping:", {8, 48, 80, 13});
-    avping = addValue(this, "avping", {96, 48, 64, 13});
+    avping = addValue(Label3, "avping", {96, 48, 64, 13});
     Label6 = addLabel(this, "Label6", "Current ping:", {168, 48, 74, 13});
-    cping = addValue(this, "cping", {248, 48, 65, 13});
+    cping = addValue(Label6, "cping", {248, 48, 65, 13});
     Label8 = addLabel(this, "Label8", "Loss:", {304, 48, 31, 13});
+    wndLoss = addValue(Label8, "wndLoss", {344, 48, 39, 13});
 
-    wndLoss = addValue(this, "wndLoss", {344, 48, 39, 13});
-
-    // Screen readers hear each value with its caption, and the graph as a
-    // summary; the band lies under the credit lines.
-    for (auto [caption, value] : {std::pair{Label2, SendLabel},
-                                  {Label4, RecvLabel},
-                                  {Label5, LossLabel},
-                                  {Label3, avping},
-                                  {Label6, cping},
-                                  {Label8, wndLoss}})
-        caption->setBuddy(value);
+    // The graph for screen readers, as a summary; the band lies under the
+    // credit lines.
     graphBand_ = new GraphBand(history_, this);
-    graphBand_->setGeometry(lagScale.bandLeft(), lagScale.graphTop, LagHistory::count,
-                            lagScale.bandHeight());
 
     Label7 = addLabel(this, "Label7", "Continuous ping with a lag graph.", {72, 72, 265, 17});
     Label9 = addLabel(this, "Label9", "Type a host, then press Start.", {96, 88, 225, 17});
@@ -178,6 +125,17 @@ void frmPing::createControls()
     HostName->setFocus();
 }
 
+// A value label, which the window paints; screen readers hear it with its
+// caption.
+ValueLabel *frmPing::addValue(QLabel *caption, const char *name, const QRect &geometry)
+{
+    auto *label = new ValueLabel(geometry, this);
+    label->setObjectName(name);
+    caption->setBuddy(label);
+    values_.push_back(label);
+    return label;
+}
+
 void frmPing::Form_Load()
 {
     Ping1.setInterval(100);
@@ -194,6 +152,7 @@ void frmPing::Form_Load()
     history_.reset();
     showWindowSpan();
     turnOnPersistentDrawing();
+    graphBand_->setGeometry(graph_.band());
     tekenLag();
     if (!commandLine_.isEmpty())
         Command1_Click();
@@ -207,27 +166,38 @@ void frmPing::Command1_Click()
     }
     Label7->hide();
     Label9->hide();
+    RunFigures &figures = update_.figures;
     if (Ping1.running()) {
         Command1->setText("Start");
         Ping1.setRunning(false);
         Ping1.setRestartSequence(true);
-        emit runningChanged(false);
+        figures.pinging = false;
+        publish(RunEvent::Stop);
     } else {
-        sentCount_ = 0;
-        recvCount_ = 0;
-        showFailure({});
+        counts_.start();
+        failureLine_->clear();
         Command1->setText("Stop");
-        Ping1.setHost(trimSpaces(HostName->text()));
+        const QString host = HostName->textWithoutSpaces();
+        Ping1.setHost(host);
         Ping1.setRunning(true);
         Ping1.setSynchronous(Check1->isChecked());
         history_.reset();
-        emit runningChanged(true);
+        figures.pinging = true;
+        figures.run += 1;
+        figures.host = host.toStdString();
+        figures.address.clear();
+        publish(RunEvent::Start);
     }
+}
+
+void frmPing::tellUser(const QString &text)
+{
+    failureLine_->sayUntilCleared(text);
 }
 
 void frmPing::HostName_GotFocus()
 {
-    HostName->setText(trimSpaces(HostName->text()));
+    HostName->setText(HostName->textWithoutSpaces());
     HostName->setSelection(0, HostName->text().size());
 }
 
@@ -247,7 +217,7 @@ void frmPing::HostName_KeyPress(qint16 &KeyAscii)
         // Read as a 32-bit integer in both cases: the same as the narrower
         // reading whenever the value fits it, and the value in force when not.
         const double value = payloadCommand ? Ping1.payloadSize() : Ping1.interval();
-        HostName->setText(prefix + qText(decimalText(roundToInt32(value))));
+        HostName->setText(prefix + QString::fromStdString(decimalText(roundToInt32(value))));
         return;
     }
     const double value = readNumber(text.mid(2));
@@ -257,6 +227,7 @@ void frmPing::HostName_KeyPress(qint16 &KeyAscii)
         } else {
             Ping1.setInterval(value);
             showWindowSpan();
+            publish(RunEvent::Interval);
         }
         beep_();
     }
@@ -264,32 +235,28 @@ void frmPing::HostName_KeyPress(qint16 &KeyAscii)
 
 void frmPing::Ping1_RequestSent()
 {
-    sentCount_ += 1;
-    showText(SendLabel, countText(sentCount_));
-    // A refused send is reported right after this, in the same event: the
-    // line goes only if the event ends without it, so that it neither
-    // flickers nor tells screen readers the same thing once per request.
-    if (failureLine_->isVisible()) {
-        failureStale_ = true;
-        QMetaObject::invokeMethod(this, &frmPing::dropStaleFailure, Qt::QueuedConnection);
-    }
-    changed(true);
-}
-
-void frmPing::dropStaleFailure()
-{
-    if (failureStale_)
-        showFailure({});
+    counts_.requestSent();
+    update_.figures.sent = counts_.shownSent();
+    // Compared as it stands: no conversion on every request.
+    if (const QString address = Ping1.address();
+        !address.isEmpty() && address != QLatin1StringView(update_.figures.address))
+        update_.figures.address = address.toStdString();
+    SendLabel->show(countText(counts_.shownSent()));
+    // A refused send is reported right after this, in the same event.
+    failureLine_->goUnlessSaidAgain();
+    frames_.changed(true);
+    publish(RunEvent::RequestSent);
 }
 
 // Read for the failure line alone: the counters and the graph already show
 // what became of each request.
-void frmPing::Ping1_Failed(int /*sequence*/, int reason, int detail)
+void frmPing::Ping1_Failed(int /*sequence*/, EchoFailure reason, int detail)
 {
-    const std::string text = failureText(EchoFailure(reason), detail, Ping1.host().toStdString());
+    const std::string text = failureText(reason, detail, Ping1.host().toStdString());
     if (!text.empty())
-        showFailure(QString::fromStdString(text));
-    changed(false);
+        failureLine_->say(QString::fromStdString(text));
+    frames_.changed(false);
+    publish(RunEvent::Failure);
 }
 
 // The engine gave up on the host text: the button offers Start again, and
@@ -298,20 +265,21 @@ void frmPing::Ping1_Stopped()
 {
     Command1->setText("Start");
     beep_();
-    changed(false);
-    emit gaveUp(failureLine_->said());
-    emit runningChanged(false);
+    frames_.changed(false);
+    update_.figures.pinging = false;
+    publish(RunEvent::GaveUp);
 }
 
 void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
 {
-    recvCount_ += 1;
-    showText(RecvLabel, countText(recvCount_));
-    showFailure({});
-    handleSample(seq, roundToInt16(time));
-    showText(cping, msText(time));
+    counts_.replied();
+    RecvLabel->show(countText(counts_.shownReceived()));
+    failureLine_->say({});
+    handleSample(seq, roundToInt16(time), {seq, true, time});
+    update_.figures.currentMs = time;
+    cping->show(msText(time));
     tekenLag();
-    emit sampleShown(true);
+    publish(RunEvent::Samples);
 }
 
 // A request the engine gave up on counts like a reply that took the loss
@@ -319,49 +287,55 @@ void frmPing::Ping1_Reply(qint16 seq, int /*value*/, qint32 time)
 // not only when it answers again.
 void frmPing::Ping1_Lost(qint16 seq)
 {
-    // This run's count, as a reply would show it, before the total loss is
-    // read from the labels: after a restart the label still holds the last
-    // run's count, and a host silent since Start must read 100 %.
-    showText(RecvLabel, countText(recvCount_));
-    handleSample(seq, LagHistory::lossMarker);
+    counts_.lost();
+    RecvLabel->show(countText(counts_.shownReceived()));
+    handleSample(seq, LagHistory::lossMarker, {seq, false, 0});
     tekenLag();
-    emit sampleShown(false);
+    publish(RunEvent::Samples);
 }
 
 // What a reply and a loss have in common: the total loss, the gap since the
 // last one, the sample itself and the window statistics.
-void frmPing::handleSample(qint16 seq, int16_t sample)
+void frmPing::handleSample(qint16 seq, int16_t sample, const RunSample &added)
 {
     Ping1.setRestartSequence(roundToInt16(Ping1.lastSequenceSent()) > restartAfter);
 
-    // The counts as the labels show them, not the fields: after a Start the
-    // sent label keeps the earlier run's count until the first request.
-    const double sent = readNumber(SendLabel->text());
-    if (sent > 1) {
-        const double received = readNumber(RecvLabel->text());
-        showText(LossLabel, percentText(totalLossPercent(sent, received)));
-    }
+    RunFigures &figures = update_.figures;
+    figures.received = counts_.shownReceived();
+    figures.totalLossPercent = counts_.totalLossPercent();
+    LossLabel->show(percentText(figures.totalLossPercent));
 
-    pushLag(LagHistory::lossMarker, missedReplies(seq, lastSeq_));
+    const int missed = missedReplies(seq, lastSeq_);
+    pushLag(LagHistory::lossMarker, missed);
+    for (int i = missed; i > 0; --i)
+        update_.added.push_back({seq - i, false, 0});
     pushLag(sample);
+    update_.added.push_back(added);
     lastSeq_ = seq;
 
     const WindowStats stats = windowStats(history_);
-    showText(avping, msText(stats.average));
-    showText(wndLoss, percentText(stats.lossPercent));
+    figures.averageMs = stats.average;
+    figures.windowLossPercent = stats.lossPercent;
+    avping->show(msText(stats.average));
+    wndLoss->show(percentText(stats.lossPercent));
 }
 
 void frmPing::showWindowSpan()
 {
-    const QString tip = windowLossTip(Ping1.interval());
+    update_.figures.intervalMs = Ping1.interval();
+    update_.figures.windowSpanSeconds = windowSpanSeconds(Ping1.interval());
+    const QString tip = QString("Percent loss in last %1 seconds")
+                            .arg(update_.figures.windowSpanSeconds, 0, 'f', 0);
     Label8->setToolTip(tip);
     wndLoss->setToolTip(tip);
 }
 
-void frmPing::showFailure(const QString &text)
+void frmPing::publish(RunEvent event)
 {
-    failureStale_ = false;
-    failureLine_->say(text);
+    update_.event = event;
+    update_.figures.failure = failureLine_->said().toStdString();
+    emit published(update_);
+    update_.added.clear();
 }
 
 void frmPing::pushLag(int16_t value, int times)
@@ -377,35 +351,19 @@ void frmPing::turnOnPersistentDrawing()
     graph_.setSurface(size(), devicePixelRatioF(), palette().color(QPalette::Window));
 }
 
-// Only what tekenLag asked for: a Start empties the history but leaves the
-// graph as it stood until the next sample.
-void frmPing::followGraph() const
-{
-    if (graphAsked_)
-        graphUnshown_ += graph_.follow(history_);
-    graphAsked_ = false;
-}
-
-const QImage &frmPing::drawing() const
-{
-    followGraph();
-    return graph_.image();
-}
-
 void frmPing::tekenLag()
 {
     turnOnPersistentDrawing(); // anew only on a screen of another scale
-    graphAsked_ = true;
+    graph_.redraw();
     graphBand_->redrawn();
-    changed(false);
+    frames_.changed(false);
 }
 
-// Puts what the drawing changed on the screen: the band on screen moves with
-// the drawing's, so only its newest columns are painted.
+// Puts what the drawing changed on the screen, before a frame: the band on
+// screen moves with the drawing's, so only its newest columns are painted.
 void frmPing::showGraph()
 {
-    followGraph();
-    const LagDrawing::Change change = std::exchange(graphUnshown_, {});
+    const LagDrawing::Change change = graph_.takeUnshown();
     const QRect band = graph_.band();
     const qreal ratio = devicePixelRatioF();
     // At a fractional scale Qt may round the band's edges unlike the drawing.
@@ -422,13 +380,9 @@ void frmPing::paintEvent(QPaintEvent *event)
 {
     // A paint outside a frame (an exposure, a grab) shows the drawing up to
     // date; whatever of the band it did not cover catches up next frame.
-    followGraph();
-    if (!graphUnshown_.none()) {
-        graphUnshown_ = {};
+    if (!graph_.takeUnshown().none())
         update(graph_.band());
-    }
     QPainter painter(this);
-    const auto values = {SendLabel, RecvLabel, LossLabel, avping, cping, wndLoss};
     const bool pieces = event->region().rectCount() > 1;
     for (const QRect &rect : event->region()) {
         // One rectangle at a time: Qt draws within a rectangle faster than
@@ -436,60 +390,10 @@ void frmPing::paintEvent(QPaintEvent *event)
         if (pieces)
             painter.setClipRect(rect);
         // A new value repaints its label alone, which covers all of it.
-        if (std::none_of(values.begin(), values.end(),
+        if (std::none_of(values_.begin(), values_.end(),
                          [&](ValueLabel *value) { return value->geometry().contains(rect); }))
             graph_.paint(painter, rect);
-        for (ValueLabel *value : values)
+        for (ValueLabel *value : values_)
             value->paintOnParent(painter, rect);
     }
-}
-
-// Qt asks to repaint whatever changed; the pacer decides when.
-bool frmPing::event(QEvent *event)
-{
-    if (event->type() != QEvent::UpdateRequest)
-        return QWidget::event(event);
-    if (!changesNoted_)
-        pacer_.changed(FramePacer::Clock::now(), false); // typing, the cursor, the button
-    scheduleFrame();
-    return true;
-}
-
-// Called by each handler once it has made all its changes: a frame that is
-// due is presented at once.
-void frmPing::changed(bool mayWait)
-{
-    pacer_.changed(FramePacer::Clock::now(), mayWait);
-    changesNoted_ = true;
-    scheduleFrame();
-}
-
-void frmPing::scheduleFrame()
-{
-    const auto now = FramePacer::Clock::now();
-    const auto due = pacer_.due();
-    if (!due)
-        frameTimer_.stop();
-    else if (*due <= now)
-        presentFrame();
-    else
-        frameTimer_.start(std::chrono::ceil<std::chrono::milliseconds>(*due - now));
-}
-
-void frmPing::presentFrame()
-{
-    const auto now = FramePacer::Clock::now();
-    const auto due = pacer_.due();
-    if (!due)
-        return;
-    if (*due > now) {
-        scheduleFrame();
-        return;
-    }
-    frameTimer_.stop();
-    showGraph();
-    QEvent sync(QEvent::UpdateRequest);
-    QWidget::event(&sync); // paints what changed and hands it to the screen
-    pacer_.presented(now);
-    changesNoted_ = false;
 }

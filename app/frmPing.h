@@ -1,14 +1,16 @@
 #pragma once
 
 #include "EchoEngine.h"
-#include "FramePacer.h"
+#include "FrameScheduler.h"
 #include "LagGraph.h"
 #include "LagHistory.h"
+#include "RunCounts.h"
+#include "RunFigures.h"
 
-#include <QTimer>
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 class FailureLine;
 class GraphBand;
@@ -31,47 +33,44 @@ class frmPing : public QWidget {
 
     const LagHistory &lagHistory() const { return history_; }
     // The persistent drawing the graph is painted into, up to date.
-    const QImage &drawing() const;
-    double sentCount() const { return sentCount_; }
-    double recvCount() const { return recvCount_; }
+    const QImage &drawing() { return graph_.image(); }
+    double sentCount() const { return counts_.sent(); }
+    double recvCount() const { return counts_.received(); }
     double lastSeq() const { return lastSeq_; }
+    // What the window shows now, as numbers.
+    const RunFigures &figures() const { return update_.figures; }
 
     void Command1_Click();
+    // Says what became of a command of the user's in the failure line, until
+    // the next Start.
+    void tellUser(const QString &text);
 
   signals:
-    // For watchers outside the window (the tray): a request was handed over
-    // and shown, answered or lost; a run began or ended; the engine gave up,
-    // and why, as the failure line says it.
-    void sampleShown(bool answered);
-    void runningChanged(bool running);
-    void gaveUp(const QString &why);
+    // For watchers outside the window (the tray, the notices): sent once
+    // each notification, Start, Stop or new interval has been handled.
+    void published(const RunUpdate &update);
 
   protected:
-    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
   private:
     void createControls();
+    ValueLabel *addValue(QLabel *caption, const char *name, const QRect &geometry);
     void Form_Load();
     void HostName_GotFocus();
     void HostName_KeyPress(qint16 &KeyAscii);
     void Ping1_RequestSent();
     void Ping1_Reply(qint16 seq, int value, qint32 time);
     void Ping1_Lost(qint16 seq);
-    void Ping1_Failed(int sequence, int reason, int detail);
+    void Ping1_Failed(int sequence, EchoFailure reason, int detail);
     void Ping1_Stopped();
     void showWindowSpan();
-    void showFailure(const QString &text);
-    void dropStaleFailure();
-    void handleSample(qint16 seq, int16_t sample);
+    void handleSample(qint16 seq, int16_t sample, const RunSample &added);
     void pushLag(int16_t value, int times = 1);
     void turnOnPersistentDrawing();
     void tekenLag();
-    void followGraph() const;
     void showGraph();
-    void changed(bool mayWait);
-    void scheduleFrame();
-    void presentFrame();
+    void publish(RunEvent event);
 
     EchoEngine &Ping1;
     Beep beep_;
@@ -97,21 +96,12 @@ class frmPing : public QWidget {
     QCheckBox *Check1 = nullptr;
     FailureLine *failureLine_ = nullptr;
     GraphBand *graphBand_ = nullptr;
+    std::vector<ValueLabel *> values_; // the window paints them
 
     LagHistory history_;
-    // Brought up to date as tekenLag asks, but only when painted or looked
-    // at, so that several samples within one frame move the band once. What
-    // the drawing changed and the screen does not show yet waits in
-    // graphUnshown_.
-    mutable LagDrawing graph_;
-    mutable bool graphAsked_ = false;
-    mutable LagDrawing::Change graphUnshown_;
-    double sentCount_ = 0;
-    double recvCount_ = 0;
+    LagDrawing graph_{history_};
+    RunCounts counts_;
     double lastSeq_ = 0;
-    bool failureStale_ = false; // the line goes unless the event says it again
-
-    FramePacer pacer_;
-    QTimer frameTimer_;
-    bool changesNoted_ = false; // the pacer knows of what Qt asks to repaint
+    RunUpdate update_; // the figures, and what the next publication adds
+    FrameScheduler frames_;
 };

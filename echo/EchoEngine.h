@@ -15,6 +15,7 @@ enum class EchoFailure {
     NoPermission = 6,     // the same, because this program may not ping
     NameServerSilent = 7, // the name server has not answered yet; the engine keeps asking
 };
+Q_DECLARE_METATYPE(EchoFailure)
 
 // What the window drives: a pinger with a handful of settings and five
 // notifications. Notifications always arrive from the event loop, never
@@ -36,6 +37,8 @@ class EchoEngine : public QObject {
     // A name or an address literal; resolved at each switch-on.
     virtual QString host() const = 0;
     virtual void setHost(const QString &host) = 0;
+    // Where this run's requests go, once the host is resolved; empty before.
+    virtual QString address() const = 0;
 
     // Milliseconds between requests.
     virtual double interval() const = 0;
@@ -61,7 +64,7 @@ class EchoEngine : public QObject {
     // Once per request made, also one the kernel refused to send.
     void requestSent();
     // Why a request, or the whole run, failed, as soon as it is known.
-    void requestFailed(int sequence, int reason, int detail);
+    void requestFailed(int sequence, EchoFailure reason, int detail);
     // Every request is handed over once, in the order of the requests, by
     // one of the next two: a reply that overtook an earlier request waits
     // until that one is answered or given up. `value` is the reply's TTL or

@@ -60,6 +60,7 @@ void IcmpEngine::setRunning(bool on)
     running_ = on;
     ++run_;
     target_.reset();
+    address_.clear();
     awaitedName_.reset();
     schedule_.stop();
     armTimer();
@@ -137,7 +138,7 @@ void IcmpEngine::beginRun(unsigned run)
     // Say so when the name server keeps the user waiting.
     QTimer::singleShot(nameServerPatienceMs, this, [this, run, ascii] {
         if (run == run_ && awaitedName_ == ascii)
-            emit requestFailed(0, int(EchoFailure::NameServerSilent), 0);
+            emit requestFailed(0, EchoFailure::NameServerSilent, 0);
     });
 }
 
@@ -160,7 +161,7 @@ void IcmpEngine::retryLookupLater(EchoFailure reason, int detail)
     const unsigned run = run_;
     QTimer::singleShot(std::max(minRetryMs, static_cast<int>(intervalMs_)), this,
                        [this, run] { beginRun(run); });
-    emit requestFailed(0, int(reason), detail);
+    emit requestFailed(0, reason, detail);
 }
 
 // The first address of a family with a channel; failing that, the first one,
@@ -196,6 +197,7 @@ void IcmpEngine::aim(const IpAddress &target)
     if (lastTarget_ != target)
         patience_.reset();
     target_ = target;
+    address_ = QString::fromStdString(addressText(target));
     lastTarget_ = target;
     schedule_.start(MonotonicClock::now());
     armTimer();
@@ -207,7 +209,7 @@ void IcmpEngine::giveUp(EchoFailure reason, int detail)
     ++run_;
     schedule_.stop();
     armTimer();
-    emit requestFailed(0, int(reason), detail);
+    emit requestFailed(0, reason, detail);
     emit stoppedSending();
 }
 
@@ -215,6 +217,14 @@ void IcmpEngine::giveUp(EchoFailure reason, int detail)
 // up on, so that each request costs one timer arm.
 void IcmpEngine::deadlineReached()
 {
+    // After a busy spell the timer may be served before the channels: a
+    // reply that came in time waits unread, and is read before its request
+    // is given up.
+    if (const auto due = outstanding_.nextDue(currentPatience());
+        due && *due <= MonotonicClock::now())
+        for (EchoChannel *channel : {v4_.get(), v6_.get()})
+            if (channel)
+                readFrom(*channel);
     giveUpOverdue();
     const MonotonicTime now = MonotonicClock::now();
     if (running_ && target_ && schedule_.due(now))
@@ -250,7 +260,7 @@ void IcmpEngine::sendOne(MonotonicTime now)
         order_.lost(request.place);
         schedule_.settled(now);
         emit requestSent();
-        emit requestFailed(static_cast<qint16>(seq), int(EchoFailure::SendFailed), error);
+        emit requestFailed(static_cast<qint16>(seq), EchoFailure::SendFailed, error);
         handOver();
         return;
     }
@@ -258,7 +268,7 @@ void IcmpEngine::sendOne(MonotonicTime now)
     const auto displaced = outstanding_.add(request);
     if (displaced) {
         order_.lost(displaced->place);
-        emit requestFailed(static_cast<qint16>(displaced->seq), int(EchoFailure::Timeout), 0);
+        emit requestFailed(static_cast<qint16>(displaced->seq), EchoFailure::Timeout, 0);
     }
     emit requestSent();
     handOver();
@@ -267,6 +277,14 @@ void IcmpEngine::sendOne(MonotonicTime now)
 // Everything waiting is read before any overtaken request is judged, so
 // that a reply held up in the socket by a busy moment here still counts.
 void IcmpEngine::collectFrom(EchoChannel &channel)
+{
+    readFrom(channel);
+    giveUpOverdue();
+    armTimer();
+}
+
+// Reads what the channel holds, up to one wake-up's worth; judges nothing.
+void IcmpEngine::readFrom(EchoChannel &channel)
 {
     int results = 0;
     for (; results < resultsPerWakeUp; ++results) {
@@ -282,8 +300,6 @@ void IcmpEngine::collectFrom(EchoChannel &channel)
     // no longer signals: come back for them.
     if (results == resultsPerWakeUp)
         QTimer::singleShot(0, this, [this, &channel] { collectFrom(channel); });
-    giveUpOverdue();
-    armTimer();
 }
 
 void IcmpEngine::answer(const EchoResult &reply)
@@ -327,13 +343,13 @@ void IcmpEngine::fail(const EchoResult &result)
     const auto seq = static_cast<qint16>(result.seq);
     switch (result.kind) {
     case EchoResult::Kind::IcmpError:
-        emit requestFailed(seq, int(EchoFailure::IcmpError), result.type * 256 + result.code);
+        emit requestFailed(seq, EchoFailure::IcmpError, result.type * 256 + result.code);
         break;
     case EchoResult::Kind::TimedOut:
-        emit requestFailed(seq, int(EchoFailure::Timeout), 0);
+        emit requestFailed(seq, EchoFailure::Timeout, 0);
         break;
     default: // Failed
-        emit requestFailed(seq, int(EchoFailure::SendFailed), result.systemError);
+        emit requestFailed(seq, EchoFailure::SendFailed, result.systemError);
         break;
     }
 }
@@ -348,7 +364,7 @@ void IcmpEngine::giveUpOverdue()
         settle();
     for (const PendingRequest &request : overdue) {
         order_.lost(request.place);
-        emit requestFailed(static_cast<qint16>(request.seq), int(EchoFailure::Timeout), 0);
+        emit requestFailed(static_cast<qint16>(request.seq), EchoFailure::Timeout, 0);
     }
     handOver();
 }

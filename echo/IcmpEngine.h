@@ -27,6 +27,7 @@ class IcmpEngine : public EchoEngine {
     void setSynchronous(bool on) override;
     QString host() const override { return host_; }
     void setHost(const QString &host) override { host_ = host; }
+    QString address() const override { return address_; }
     double interval() const override { return intervalMs_; }
     void setInterval(double ms) override;
     double payloadSize() const override;
@@ -55,6 +56,7 @@ class IcmpEngine : public EchoEngine {
     void deadlineReached();
     void sendOne(MonotonicTime now);
     void collectFrom(EchoChannel &channel);
+    void readFrom(EchoChannel &channel);
     void answer(const EchoResult &reply);
     MonotonicClock::duration roundTrip(const PendingRequest &request,
                                        const EchoResult &reply) const;
@@ -85,6 +87,7 @@ class IcmpEngine : public EchoEngine {
     double lastSent_ = 0;
 
     std::optional<IpAddress> target_;
+    QString address_; // the target as text
     std::optional<IpAddress> lastTarget_;
     SequenceCounter sequence_;
     uint64_t tokenKey_ = 0;

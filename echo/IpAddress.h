@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 struct IpAddress {
     icmp::Family family = icmp::Family::V4;
@@ -13,6 +14,20 @@ struct IpAddress {
 
     bool operator==(const IpAddress &) const = default;
 };
+
+// How many of `bytes` an address of `family` uses.
+constexpr size_t addressLength(icmp::Family family)
+{
+    return family == icmp::Family::V4 ? 4 : 16;
+}
+
+// Whether it is an IPv6 link-local address (fe80::/10), which is only
+// reached through its interface.
+bool isLinkLocal(const IpAddress &address);
+
+// The address as text: dotted for IPv4; for IPv6 the short form of RFC 5952,
+// with the interface number after a "%" where it has one.
+std::string addressText(const IpAddress &address);
 
 // The address to send to: v4-mapped IPv6 becomes the IPv4 address it holds,
 // and an unspecified one is refused, as the kernel would deliver it to this

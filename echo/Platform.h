@@ -3,6 +3,7 @@
 #include "EchoChannel.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 class QObject;
@@ -32,3 +33,16 @@ bool lacksPermission(int channelError);
 // Calls `ready` from `owner`'s event loop whenever `handle` signals that
 // results wait; the watch ends with `owner`.
 void watchReadyHandle(ReadyHandle handle, QObject *owner, std::function<void()> ready);
+
+// The gateway the system routes `to` through, as `ip route get` tells it:
+// none for a host on a link of this machine's, this machine itself, or
+// where there is no route. Asks the system without waiting on the network.
+std::optional<IpAddress> gatewayTo(const IpAddress &to);
+
+// The name of the interface numbered `index`, or the number where it has none.
+std::string interfaceName(uint32_t index);
+
+// Calls `changed` from `owner`'s event loop when this machine's routes or
+// addresses change (a laptop moving between networks), more than once for
+// one change, as the system tells it; the watch ends with `owner`.
+void watchRoutes(QObject *owner, std::function<void()> changed);

@@ -8,6 +8,15 @@
 
 enum class BarColour { Time, Loss, Background };
 
+// The colour of a time's bar and of a loss's, as 0xAARRGGBB (QRgb); an empty
+// slot's is the window's own background.
+inline constexpr uint32_t timeRgb = 0xFF00C000;
+inline constexpr uint32_t lossRgb = 0xFFC00000;
+constexpr uint32_t barRgb(BarColour colour)
+{
+    return colour == BarColour::Loss ? lossRgb : timeRgb;
+}
+
 // The pixels of one bar: column x, rows top..bottom-1.
 struct BarSpan {
     int x = 0;

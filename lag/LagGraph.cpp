@@ -5,11 +5,9 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
-
-const QRgb timeColour = qRgb(0, 0xC0, 0);
-const QRgb lossColour = qRgb(0xC0, 0, 0);
 
 // The graph is drawn on the GUI thread alone; the table is rebuilt only when
 // the surface's height changes.
@@ -36,7 +34,7 @@ void drawLagGraph(QImage &surface, const LagHistory &history, const QColor &back
         // Empty slots are background, which the surface already is.
         if (bar.bottom <= bar.top || bar.colour == BarColour::Background)
             continue;
-        const QRgb colour = bar.colour == BarColour::Loss ? lossColour : timeColour;
+        const QRgb colour = barRgb(bar.colour);
         // Whole logical pixels, mapped to device pixels the way QPainter's
         // fillRect rounds them, so bars stay crisp at any scale.
         const int left = qRound(bar.x * ratio);
@@ -68,26 +66,38 @@ LagDrawing::Change &LagDrawing::Change::operator+=(const Change &later)
     return *this;
 }
 
-LagDrawing::Change LagDrawing::follow(const LagHistory &history)
+// Only what was asked for: a Start empties the history but leaves the graph
+// as it stood until the next sample.
+void LagDrawing::follow()
 {
-    const uint64_t added = history.pushes() - pushes_;
+    if (!asked_)
+        return;
+    asked_ = false;
+    const uint64_t added = history_.pushes() - pushes_;
     Change change;
-    if (!followed_ || history.resets() != resets_ || added >= uint64_t(LagHistory::count))
+    if (!followed_ || history_.resets() != resets_ || added >= uint64_t(LagHistory::count))
         change.whole = true;
     else
         change.samples = int(added);
     if (!change.none()) {
-        shown_ = history;
+        shown_ = history_;
         imageDrawn_ = false;
     }
     followed_ = true;
-    pushes_ = history.pushes();
-    resets_ = history.resets();
-    return change;
+    pushes_ = history_.pushes();
+    resets_ = history_.resets();
+    unshown_ += change;
+}
+
+LagDrawing::Change LagDrawing::takeUnshown()
+{
+    follow();
+    return std::exchange(unshown_, {});
 }
 
 const QImage &LagDrawing::image()
 {
+    follow();
     if (!imageDrawn_) {
         if (image_.deviceIndependentSize() != QSizeF(size_) ||
             image_.devicePixelRatio() != ratio_) {
@@ -102,6 +112,7 @@ const QImage &LagDrawing::image()
 
 void LagDrawing::paint(QPainter &painter, const QRect &rect)
 {
+    follow();
     const QRect bars = rect & band();
     // Up to a few columns, as when a frame adds the newest, the bars one by
     // one cost less than drawing the image of them all; they fill the same
@@ -124,7 +135,7 @@ void LagDrawing::paint(QPainter &painter, const QRect &rect)
         const BarSpan bar = table.span(slot, shown_.slot(slot));
         if (bar.bottom > bar.top && bar.colour != BarColour::Background)
             painter.fillRect(QRect(bar.x, bar.top, 1, bar.bottom - bar.top),
-                             QColor(bar.colour == BarColour::Loss ? lossColour : timeColour));
+                             QColor(barRgb(bar.colour)));
     }
 }
 
@@ -150,6 +161,6 @@ void drawLagMiniature(QImage &icon, const LagHistory &history, const QColor &bac
                  : std::clamp(int(std::lround(double(v) * height / lagScale.lagLimit)), 1, height);
         const int x = icon.width() - 1 - column;
         for (int y = height - rows; y < height; ++y)
-            icon.setPixel(x, y, loss ? lossColour : timeColour);
+            icon.setPixel(x, y, loss ? lossRgb : timeRgb);
     }
 }

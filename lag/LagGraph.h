@@ -11,13 +11,15 @@ class QPainter;
 // slot of the history.
 void drawLagGraph(QImage &surface, const LagHistory &history, const QColor &background);
 
-// The graph as the window shows it, kept as it was when last brought up to
-// date with a history, whose samples it copies then. It is painted a few
+// The graph of a history as the window shows it. It follows the history
+// only when asked to (redraw), and then lazily: when it is next painted,
+// looked at or shown, so that several samples within one frame move the
+// band once. It keeps the samples it last followed, and paints a few
 // columns at a time bar by bar, or else from an image of all of it, drawn
 // anew after a change.
 class LagDrawing {
   public:
-    // What following a history changed: the band moved left by `samples`
+    // What following the history changed: the band moved left by `samples`
     // columns and has new ones at its right, or all of it changed. Changes
     // add up, so a screen can catch up with several at once.
     struct Change {
@@ -27,21 +29,28 @@ class LagDrawing {
         bool none() const { return samples == 0 && !whole; }
     };
 
+    explicit LagDrawing(const LagHistory &history) : history_(history) {}
+
     // A surface of `size` logical pixels at `ratio`, on `background`; nothing
     // changes when those are the ones in use.
     void setSurface(const QSize &size, qreal ratio, const QColor &background);
-    // Brings the drawing up to date with `history`.
-    Change follow(const LagHistory &history);
+    // The drawing is to show the history as it is now.
+    void redraw() { asked_ = true; }
+    // What changed since the screen last caught up, which it now does.
+    Change takeUnshown();
     // All of the drawing, at the surface's ratio.
     const QImage &image();
     // Paints `rect` (logical pixels) of the drawing with `painter`.
     void paint(QPainter &painter, const QRect &rect);
-    // The part of the surface that follow() changes, in logical pixels: the
-    // columns of the bars, from the full-scale row to the bottom (negative
-    // samples hang below the baseline).
+    // The part of the surface the graph changes, in logical pixels.
     QRect band() const;
 
   private:
+    void follow();
+
+    const LagHistory &history_;
+    bool asked_ = false;
+    Change unshown_;
     LagHistory shown_;
     QSize size_;
     qreal ratio_ = 1;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 // The last round-trip samples on the graph's scale, oldest in slot 1, newest
 // in slot `count`. Slots hold milliseconds below the loss marker, or one of
@@ -19,6 +20,8 @@ class LagHistory {
 
     // 1-based, as the slots are numbered.
     int16_t slot(int i) const { return slots_.at(i - 1); }
+    // Slots 1 to `count`, for a pass over all of them.
+    std::span<const int16_t, count> samples() const { return std::span(slots_).first<count>(); }
 
     // Marks every slot in use empty.
     void reset();

@@ -3,6 +3,7 @@
 #include "LagHistory.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct WindowStats {
@@ -15,6 +16,23 @@ struct WindowStats {
 // One pass over the slots: times are averaged, loss markers counted as
 // losses, empty slots skipped. With no sample at all the loss reads 0.
 WindowStats windowStats(const LagHistory &history);
+
+// How much the round trips in the history vary: the jitter, the mean of the
+// absolute differences between round trips in adjacent slots (a loss between
+// two is not bridged), and the 95th percentile by nearest rank, each rounded
+// as the window rounds. None without a round trip.
+struct Spread {
+    int32_t jitterMs = 0;
+    int32_t p95Ms = 0;
+};
+std::optional<Spread> spread(const LagHistory &history);
+// The same in words, "Jitter: 3 ms, 95th percentile: 41 ms"; empty without
+// a round trip.
+std::string spreadText(const LagHistory &history);
+
+// The whole seconds that the history's samples span at `intervalMs` (kept
+// as a double: any interval the engine takes gives one).
+double windowSpanSeconds(double intervalMs);
 
 // Total loss in percent from the sent and received counts, never below 0.
 int32_t totalLossPercent(double sent, double received);

@@ -24,6 +24,8 @@ test | full)
     packages+=(dbus-daemon dbus-bin haskell-status-notifier-item-utils trayer dunst)
     # Wayland: a headless compositor and its screenshots, read with ImageMagick.
     packages+=(weston imagemagick)
+    # A browser, for the saved report; a router's faults, made with nftables.
+    packages+=(chromium nftables)
     # The clang build under the sanitizers, clang-tidy and the fuzzers.
     [ "$1" = full ] && packages+=(clang clang-tidy libclang-rt-14-dev)
     ;;

@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 minutes=${1:-2}
 scripts/deps.sh test
 scripts/build.sh ci >/dev/null
+cmake --build --preset ci --target lagoscope-bench-window >/dev/null
 
 source scripts/lib/lab.sh
 ns="lagoscope-soak-$$"

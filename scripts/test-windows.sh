@@ -116,6 +116,12 @@ answered_by unreachable unreachable
 mode silent
 kernel_echo 1
 mode v6
+# The gateway watch's question, as GetBestRoute2 answers it (where Wine
+# implements it): a route through the peer, and hosts on the link and here.
+ip route add 198.51.100.0/24 via 198.18.0.2
+mode route 198.51.100.7 198.18.0.2
+mode route 198.18.0.2 none
+mode route 127.0.0.1 none
 
 # The program's own tests, with the DLLs and plugins the package holds.
 package=build-windows-app/package/Lagoscope
@@ -208,15 +214,29 @@ ended() { # pid: gone within 10 s
 # run_program EXE NAME: starts it on 127.0.0.1, checks it pings, stops and
 # closes it; screenshots are named after NAME.
 # The panel's tray holds an icon that Wine docked there (a window of its
-# explorer), showing green bars.
+# explorer), showing green bars. Docking and the first redraw go through
+# Wine's explorer and the panel, so it is looked for up to 15 s; a failure
+# says the last step reached.
 icon_in_tray() {
-    local panel geometry
-    panel=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}')
-    [ -n "$panel" ] || return 1
-    xwininfo -id "$panel" -tree | grep -q '"explorer.exe"' || return 1
-    geometry=$(xwininfo -id "$panel" | awk '/Absolute upper-left X/ {x = $NF} /Absolute upper-left Y/ {y = $NF}
-        /Width/ {w = $NF} /Height/ {h = $NF} END {print w "x" h "+" x "+" y}')
-    xwd -root -silent | convert xwd:- -crop "$geometry" txt:- | grep -qi '#00C000'
+    local _ panel geometry seen
+    for _ in $(seq 30); do
+        seen="no trayer panel"
+        panel=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}')
+        if [ -n "$panel" ]; then
+            seen="no window of explorer.exe docked in the panel"
+            if xwininfo -id "$panel" -tree | grep -q '"explorer.exe"'; then
+                geometry=$(xwininfo -id "$panel" | awk '/Absolute upper-left X/ {x = $NF}
+                    /Absolute upper-left Y/ {y = $NF} /Width/ {w = $NF} /Height/ {h = $NF}
+                    END {print w "x" h "+" x "+" y}')
+                seen="an icon docked, no green in the panel at $geometry"
+                xwd -root -silent | convert xwd:- -crop "$geometry" txt:- | grep -qi '#00C000' &&
+                    return 0
+            fi
+        fi
+        sleep 0.5
+    done
+    echo "after 15 s: $seen"
+    return 1
 }
 run_program() {
     local exe=$1 name=$2 program window
@@ -231,6 +251,9 @@ run_program() {
         wineserver --kill
         return
     fi
+    echo "$name: the window's title as Wine gave it to X: $(xdotool getwindowname "$window")"
+    check "$name: its title is the caption, with nothing appended" \
+        "[ \"\$(xdotool getwindowname '$window')\" = 'Lagoscope for Windows! Version 1.01' ]"
     check "$name: the window appears at 397x109" \
         "xwininfo -id '$window' | grep -q 'Width: 397' && xwininfo -id '$window' | grep -q 'Height: 109'"
     sleep 3

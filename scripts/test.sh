@@ -34,11 +34,10 @@ if $full; then
 else
     scripts/deps.sh test
 fi
-printf '\n== g++ build and tests (%s)\n' "$(date +%T)"
-scripts/build.sh ci
 if ! $full; then
+    printf '\n== g++ build and tests (%s)\n' "$(date +%T)"
     status=0
-    ctest --preset ci "$@" || status=$?
+    scripts/suite.sh ci "$@" || status=$?
     if [ "$(id -u)" -ne 0 ]; then
         root_only=$(ctest --preset ci -N -L root | sed -n 's/^Total Tests: //p')
         echo "Skipped: $root_only tests that need root for their network namespaces" \
@@ -68,9 +67,10 @@ stage() { # name command...: runs one stage and tallies it
         failed+=("$name")
     fi
 }
-stage "g++ tests" ctest --preset ci "$@"
-stage "clang build and tests under the sanitizers" \
-    bash -c 'scripts/build.sh asan && ctest --preset asan "$@"' -- "$@"
+stage "g++ build and tests" scripts/suite.sh ci "$@"
+# The benchmarks build too, warnings being errors, though only bench.sh runs them.
+stage "benchmarks build" cmake --build --preset ci --target benches
+stage "clang build and tests under the sanitizers" scripts/suite.sh asan "$@"
 stage "clang-tidy" scripts/tidy.sh
 stage "fuzzers" scripts/fuzz.sh 60
 stage "soak" scripts/soak.sh 2

@@ -33,7 +33,7 @@ configure=(-release -shared -xplatform win32-g++ -nomake examples -nomake tests
     # format stays: drag and drop needs it, and Qt 6.4 does not build without.
     -no-feature-graphicsview -no-feature-mdiarea -no-feature-calendarwidget
     -no-feature-datetimeedit -no-feature-dockwidget -no-feature-fontdialog
-    -no-feature-colordialog -no-feature-filedialog -no-feature-wizard
+    -no-feature-colordialog -no-feature-wizard
     -no-feature-undoview -no-feature-columnview -no-feature-treewidget
     -no-feature-tablewidget -no-feature-listwidget -no-feature-lcdnumber
     -no-feature-dial -no-feature-splashscreen -no-feature-toolbox

@@ -16,7 +16,10 @@ class ScriptedEngine : public EchoEngine {
     bool running() const override { return running_; }
     void setRunning(bool on) override { record("running", on, running_); }
     void setSynchronous(bool on) override { record("synchronous", on, synchronous_); }
+    QString resolvedAddress;
+
     QString host() const override { return host_; }
+    QString address() const override { return resolvedAddress; }
     void setHost(const QString &host) override { record("host", host, host_); }
     double interval() const override { return interval_; }
     void setInterval(double ms) override { record("interval", ms, interval_); }
@@ -38,7 +41,7 @@ class ScriptedEngine : public EchoEngine {
     }
     void fail(EchoFailure reason, int detail, int seq = 0)
     {
-        emit requestFailed(seq, int(reason), detail);
+        emit requestFailed(seq, reason, detail);
     }
 
     void sent(int times = 1)

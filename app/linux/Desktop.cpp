@@ -46,6 +46,12 @@ bool xembedTrayPresent()
 
 } // namespace
 
+// Tray hosts show what they are given, in a tooltip of their own.
+int toolTipLength()
+{
+    return 0;
+}
+
 bool trayPresent()
 {
     // The toolkit decides once per process whether to speak StatusNotifierItem,
@@ -92,7 +98,7 @@ void watchForTray(QObject *owner, std::function<void()> arrived)
 
 Notifications::Notifications(QObject *parent) : QObject(parent) {}
 
-void Notifications::show(const QString &summary, const QString &body)
+void Notifications::show(const QString &topic, const QString &summary, const QString &body)
 {
     if (!sessionBus().isConnected())
         return;
@@ -102,15 +108,16 @@ void Notifications::show(const QString &summary, const QString &body)
     // per-application settings apply.
     const QString desktopEntry = QGuiApplication::desktopFileName();
     const QVariantMap hints{{"desktop-entry", desktopEntry}};
-    notify << QGuiApplication::applicationDisplayName() << uint(lastId_) << desktopEntry << summary
-           << body << QStringList() << hints << -1;
+    notify << QGuiApplication::applicationDisplayName() << uint(lastIds_.value(topic))
+           << desktopEntry << summary << body << QStringList() << hints << -1;
     auto *reply = new QDBusPendingCallWatcher(sessionBus().asyncCall(notify), this);
-    connect(reply, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
-        const QDBusPendingReply<uint> id = *call;
-        if (id.isValid())
-            lastId_ = id.value();
-        call->deleteLater();
-    });
+    connect(reply, &QDBusPendingCallWatcher::finished, this,
+            [this, topic](QDBusPendingCallWatcher *call) {
+                const QDBusPendingReply<uint> id = *call;
+                if (id.isValid())
+                    lastIds_[topic] = id.value();
+                call->deleteLater();
+            });
 }
 
 #include "Desktop.moc"

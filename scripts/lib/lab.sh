@@ -44,3 +44,44 @@ wait_for_process() {
     echo "no process: $*" >&2
     return 1
 }
+
+# Joins namespace $1 to a router $2 and a host $3 beyond it, with
+# documentation addresses only, every kernel answering echoes; two links
+# join $1 to the router, so that a route can move from one to the other:
+#
+#   $1 a0 192.0.2.2/28   2001:db8:1::2/64  fe80::2  -- r0 192.0.2.1   2001:db8:1::1  fe80::1  $2
+#   $1 a1 192.0.2.18/28  2001:db8:3::2/64  fe80::12 -- r1 192.0.2.17  2001:db8:3::1  fe80::1  $2
+#   $2 r2 198.51.100.1/24  2001:db8:2::1/64  -- h0 198.51.100.2  2001:db8:2::2  $3
+#
+# The routes of $1 go by a0 (IPv4 via 192.0.2.1, IPv6 via fe80::1).
+lab_routed() {
+    lab_veth() { # ns-a name-a ns-b name-b
+        ip -n "$1" link add "$2" type veth peer name "$4" netns "$3"
+        ip -n "$1" link set "$2" up
+        ip -n "$3" link set "$4" up
+    }
+    lab_addresses() { # ns interface address...
+        local ns=$1 dev=$2
+        shift 2
+        for a in "$@"; do
+            case $a in
+            *:*) ip -n "$ns" addr add "$a" dev "$dev" nodad ;;
+            *) ip -n "$ns" addr add "$a" dev "$dev" ;;
+            esac
+        done
+    }
+    lab_veth "$1" a0 "$2" r0
+    lab_veth "$1" a1 "$2" r1
+    lab_veth "$2" r2 "$3" h0
+    lab_addresses "$1" a0 192.0.2.2/28 2001:db8:1::2/64 fe80::2/64
+    lab_addresses "$1" a1 192.0.2.18/28 2001:db8:3::2/64 fe80::12/64
+    lab_addresses "$2" r0 192.0.2.1/28 2001:db8:1::1/64 fe80::1/64
+    lab_addresses "$2" r1 192.0.2.17/28 2001:db8:3::1/64 fe80::1/64
+    lab_addresses "$2" r2 198.51.100.1/24 2001:db8:2::1/64
+    lab_addresses "$3" h0 198.51.100.2/24 2001:db8:2::2/64
+    ip netns exec "$2" sysctl -qw net.ipv4.ip_forward=1 net.ipv6.conf.all.forwarding=1
+    ip -n "$1" route add default via 192.0.2.1 dev a0
+    ip -n "$1" -6 route add default via fe80::1 dev a0
+    ip -n "$3" route add default via 198.51.100.1
+    ip -n "$3" -6 route add default via 2001:db8:2::1
+}

@@ -74,7 +74,7 @@ struct LiveWindow {
         const auto *line = window.findChild<QLabel *>("failureLine");
         return line->isVisibleTo(&window) ? line->accessibleDescription() : QString();
     }
-    int redBars() const
+    int redBars()
     {
         int red = 0;
         // Red is a loss's full-height bar, which crosses every row of the band.
@@ -83,7 +83,7 @@ struct LiveWindow {
             red += window.drawing().pixel(x, row) == qRgb(0xC0, 0, 0);
         return red;
     }
-    void showLosses() const
+    void showLosses()
     {
         qInfo("%d red bars; loss \"%s\" in all, \"%s\" in the window", redBars(),
               qPrintable(text("LossLabel")), qPrintable(text("wndLoss")));
@@ -103,13 +103,18 @@ struct LiveWindow {
     }
 
     // How long after the responder answered each reply reached the window,
-    // in ms, for the replies from `from` on.
-    std::vector<double> delaysMs(const IcmpResponder &responder, qsizetype from = 0) const
+    // in ms, for the replies from `from` on; the replies it has no answer
+    // of record for (a reply it never sent) go to `unrecorded`.
+    std::vector<double> delaysMs(const IcmpResponder &responder, qsizetype from = 0,
+                                 QList<int> *unrecorded = nullptr) const
     {
         std::vector<double> ms;
-        for (qsizetype i = from; i < handedOver.size(); ++i)
+        for (qsizetype i = from; i < handedOver.size(); ++i) {
             if (const auto at = responder.answeredAtNs(uint16_t(handedOver[i])))
                 ms.push_back(double(handedOverNs[i] - *at) / 1e6);
+            else if (unrecorded)
+                *unrecorded << handedOver[i];
+        }
         return ms;
     }
     struct Delays {
@@ -117,18 +122,26 @@ struct LiveWindow {
         double medianMs = 0;
         double p90Ms = 0;
         double worstMs = 0;
+        QList<int> unrecorded;
     };
     Delays displayDelays(const IcmpResponder &responder, int from = 0) const
     {
-        std::vector<double> delays = delaysMs(responder, from);
+        QList<int> unrecorded;
+        std::vector<double> delays = delaysMs(responder, from, &unrecorded);
         std::sort(delays.begin(), delays.end());
         Delays d;
         if (!delays.empty())
-            d = {qsizetype(delays.size()), delays[delays.size() / 2],
-                 delays[delays.size() * 9 / 10], delays.back()};
+            d = {qsizetype(delays.size()),
+                 delays[delays.size() / 2],
+                 delays[delays.size() * 9 / 10],
+                 delays.back(),
+                 {}};
+        d.unrecorded = unrecorded;
         qInfo("display delay over %lld replies: median %.2f ms, 90th percentile %.2f ms, "
               "worst %.2f ms",
               static_cast<long long>(d.count), d.medianMs, d.p90Ms, d.worstMs);
+        for (const int seq : unrecorded)
+            qInfo("reply %d was handed over, but the responder has no answer to it on record", seq);
         return d;
     }
     void showPatience() const
@@ -139,7 +152,7 @@ struct LiveWindow {
     }
     // Everything the window showed, and when the last replies reached it:
     // what a failing test prints, so that a rare failure explains itself.
-    void describe() const
+    void describe()
     {
         QStringList labels;
         for (const char *name :

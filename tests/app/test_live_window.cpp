@@ -194,6 +194,7 @@ class TestLiveWindow : public QObject {
         QVERIFY(w.sendThenStop(50, 5000));
         QVERIFY(waitUntil([&] { return w.window.recvCount() >= w.window.sentCount(); }, 1000));
         const auto delays = w.displayDelays(responder);
+        QCOMPARE(delays.unrecorded, QList<int>());
         QCOMPARE(delays.count, qsizetype(w.window.recvCount()));
         QVERIFY(delays.worstMs < 100);
         QCOMPARE(w.redBars(), 0);
@@ -225,8 +226,8 @@ class TestLiveWindow : public QObject {
         Watched w;
         int refused = 0;
         int lost = 0;
-        QObject::connect(&w.engine, &EchoEngine::requestFailed, [&](int, int reason, int) {
-            ++(reason == int(EchoFailure::SendFailed) ? refused : lost);
+        QObject::connect(&w.engine, &EchoEngine::requestFailed, [&](int, EchoFailure reason, int) {
+            ++(reason == EchoFailure::SendFailed ? refused : lost);
         });
         auto link = [](const char *state) {
             return QProcess::execute("ip", {"link", "set", "near0", state}) == 0;

@@ -4,8 +4,10 @@
 // with-desktop.sh provides. The window runs on the real engine over a
 // channel the test scripts.
 #include "Desktop.h"
+#include "DesktopServices.h"
 #include "FakeChannel.h"
 #include "IcmpEngine.h"
+#include "Program.h"
 #include "TrayStatus.h"
 #include "frmPing.h"
 
@@ -28,144 +30,8 @@
 
 namespace {
 
-const QString watcher = "org.kde.StatusNotifierWatcher";
-const QString itemInterface = "org.kde.StatusNotifierItem";
 constexpr QRgb green = qRgb(0, 0xC0, 0);
 constexpr QRgb red = qRgb(0xC0, 0, 0);
-
-// A desktop service, started as a panel or a session would, and ended with
-// the test.
-struct Service {
-    QProcess process;
-    explicit Service(const QString &program, const QStringList &arguments = {})
-    {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(program, arguments);
-    }
-    ~Service()
-    {
-        process.terminate();
-        if (!process.waitForFinished(2000))
-            process.kill();
-        process.waitForFinished(1000);
-    }
-};
-
-bool onBus(const QString &name)
-{
-    return QDBusConnection::sessionBus().interface()->isServiceRegistered(name);
-}
-
-// A panel's end of StatusNotifierItem, on a connection of its own: it
-// registers as the host and reads the items the watcher lists.
-struct ItemHost {
-    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "host");
-    const QString name = "org.kde.StatusNotifierHost-test";
-    ~ItemHost() { QDBusConnection::disconnectFromBus(bus.name()); }
-
-    // Blocks with the event loop running, so that the program, in this
-    // process, answers.
-    QDBusMessage call(const QString &service, const QString &path, const QString &interface,
-                      const QString &method, const QVariantList &arguments = {})
-    {
-        auto message = QDBusMessage::createMethodCall(service, path, interface, method);
-        message.setArguments(arguments);
-        return bus.call(message, QDBus::BlockWithGui, 5000);
-    }
-    // The watcher takes its name on the bus before it serves its object, and
-    // calls in between find no object: a panel tries again.
-    bool registerHost()
-    {
-        bus.registerService(name);
-        QDBusMessage reply;
-        for (int attempt = 0; attempt < 100; ++attempt, QTest::qWait(50)) {
-            reply = call(watcher, "/StatusNotifierWatcher", watcher, "RegisterStatusNotifierHost",
-                         {name});
-            if (reply.type() == QDBusMessage::ReplyMessage)
-                return true;
-        }
-        qWarning("the watcher refused the host: %s", qPrintable(reply.errorName()));
-        return false;
-    }
-    QVariant property(const QString &service, const QString &path, const QString &interface,
-                      const QString &property)
-    {
-        const QDBusMessage reply =
-            call(service, path, "org.freedesktop.DBus.Properties", "Get", {interface, property});
-        if (reply.type() != QDBusMessage::ReplyMessage)
-            return {};
-        return reply.arguments().first().value<QDBusVariant>().variant();
-    }
-    // The first item: its service and object path.
-    std::pair<QString, QString> item()
-    {
-        const QStringList items =
-            property(watcher, "/StatusNotifierWatcher", watcher, "RegisteredStatusNotifierItems")
-                .toStringList();
-        if (items.isEmpty())
-            return {};
-        const QString &entry = items.first();
-        const qsizetype slash = entry.indexOf('/');
-        if (slash < 0)
-            return {entry, "/StatusNotifierItem"};
-        return {entry.left(slash), entry.mid(slash)};
-    }
-    // The item's largest icon.
-    QImage icon()
-    {
-        const auto [service, path] = item();
-        QImage largest;
-        for (const QImage &image :
-             pixmaps(property(service, path, itemInterface, "IconPixmap").value<QDBusArgument>()))
-            if (image.width() > largest.width())
-                largest = image;
-        return largest;
-    }
-    QString toolTip()
-    {
-        const auto [service, path] = item();
-        const QDBusArgument tip =
-            property(service, path, itemInterface, "ToolTip").value<QDBusArgument>();
-        QString iconName;
-        QString title;
-        QString text;
-        tip.beginStructure();
-        tip >> iconName;
-        pixmaps(tip);
-        tip >> title >> text;
-        tip.endStructure();
-        return title;
-    }
-    // Images as the item sends them: ARGB32 pixels in network byte order.
-    static QList<QImage> pixmaps(const QDBusArgument &argument)
-    {
-        QList<QImage> images;
-        argument.beginArray();
-        while (!argument.atEnd()) {
-            int width = 0;
-            int height = 0;
-            QByteArray argb;
-            argument.beginStructure();
-            argument >> width >> height >> argb;
-            argument.endStructure();
-            if (argb.size() != qsizetype(width) * height * 4)
-                continue;
-            QImage image(width, height, QImage::Format_ARGB32);
-            const auto *bytes = reinterpret_cast<const uchar *>(argb.constData());
-            for (int y = 0; y < height; ++y)
-                for (int x = 0; x < width; ++x, bytes += 4)
-                    image.setPixel(x, y, qRgba(bytes[1], bytes[2], bytes[3], bytes[0]));
-            images << image;
-        }
-        argument.endArray();
-        return images;
-    }
-    QDBusMessage activate()
-    {
-        const auto [service, path] = item();
-        return call(service, path, itemInterface, "Activate", {0, 0});
-    }
-};
 
 // Counts the item's NewIcon signals, as a panel hears them.
 struct NewIcons : QObject {
@@ -182,58 +48,13 @@ struct NewIcons : QObject {
     void heard() { ++count; }
 };
 
-// What the notification server was asked to show, as dbus-monitor saw it.
-struct NotificationLog {
-    struct Notice {
-        uint replaces = 0;
-        QString summary;
-        qint64 atMs = 0; // on the test's clock
-    };
-    QList<Notice> notices;
-    QProcess monitor;
-    const QElapsedTimer &clock;
-    QByteArray pending;
-    int strings = 0;
-
-    explicit NotificationLog(const QElapsedTimer &testClock) : clock(testClock)
-    {
-        QObject::connect(&monitor, &QProcess::readyReadStandardOutput, [this] { read(); });
-        monitor.start("dbus-monitor", {"--session", "type='method_call',interface='org.freedesktop."
-                                                    "Notifications',member='Notify'"});
-        monitor.waitForStarted();
-    }
-    ~NotificationLog()
-    {
-        monitor.kill();
-        monitor.waitForFinished();
-    }
-    void read()
-    {
-        pending += monitor.readAllStandardOutput();
-        qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(pending.left(end)).trimmed();
-            pending.remove(0, end + 1);
-            if (line.startsWith("method call") && line.contains("member=Notify")) {
-                notices << Notice{.replaces = 0, .summary = {}, .atMs = clock.elapsed()};
-                strings = 0;
-            } else if (!notices.isEmpty() && line.startsWith("uint32 ") && strings == 1) {
-                notices.last().replaces = line.mid(7).toUInt();
-            } else if (!notices.isEmpty() && line.startsWith("string ")) {
-                if (++strings == 3)
-                    notices.last().summary = line.mid(8).chopped(1);
-            }
-        }
-    }
-};
-
 // The window on the real engine, and its tray, made once a test has set up
 // the desktop it wants.
-struct Program {
+struct Pinger {
     FakeChannel *channel = new FakeChannel;
     IcmpEngine engine{onlyV4(channel)};
     frmPing window{engine, [] {}, {}};
-    TrayStatus tray{window, engine};
+    TrayStatus tray{window};
 
     void start()
     {
@@ -241,6 +62,23 @@ struct Program {
         window.Command1_Click();
     }
 };
+
+// A property of an X window as the server holds it, read by xprop: the
+// text of a string property, or the strings of a list ("a", "b").
+QString xProperty(WId window, const char *name)
+{
+    QProcess xprop;
+    xprop.start("xprop", {"-id", QString::number(window), name});
+    if (!xprop.waitForFinished(5000))
+        return "(xprop did not answer)";
+    const QString said = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+    const QRegularExpressionMatch value =
+        QRegularExpression(QString("^%1\\([A-Z0-9_]+\\) = (.*)$").arg(name)).match(said);
+    if (!value.hasMatch())
+        return said;
+    QString text = value.captured(1);
+    return text.startsWith('"') && text.count('"') == 2 ? text.mid(1, text.size() - 2) : text;
+}
 
 // Columns of one colour at the right of an icon, across its middle row.
 int columnsFromRight(const QImage &icon, QRgb colour)
@@ -262,6 +100,7 @@ class TestTray : public QObject {
         QPixmap own(32, 32); // stands in for the program's icon
         own.fill(Qt::blue);
         QApplication::setWindowIcon(QIcon(own));
+        Program::nameApplication();
     }
 
     void init()
@@ -279,9 +118,22 @@ class TestTray : public QObject {
         ItemHost host;
         QVERIFY(host.registerHost());
 
-        Program p;
+        Pinger p;
         QVERIFY(p.tray.trayIcon());
         QTRY_VERIFY_WITH_TIMEOUT(!host.item().first.isEmpty(), 5000);
+        const auto [service, path] = host.item();
+        QCOMPARE(host.property(service, path, itemInterface, "Title").toString(), "Lagoscope");
+
+        // The caption as the X server holds it, where a panel and a window
+        // manager read it, with nothing appended; the class that ties the
+        // window to its menu entry.
+        p.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+        QGuiApplication::sync();
+        for (const char *title : {"WM_NAME", "_NET_WM_NAME"})
+            QCOMPARE(xProperty(p.window.winId(), title), "Lagoscope for Windows! Version 1.01");
+        QCOMPARE(xProperty(p.window.winId(), "WM_CLASS"), "\"test_tray\", \"Lagoscope\"");
+
         const QImage stopped = host.icon();
         QVERIFY(!stopped.isNull());
         QCOMPARE(columnsFromRight(stopped, green), 0);
@@ -310,7 +162,8 @@ class TestTray : public QObject {
         // delay, which the machine's load sets.
         QVERIFY(
             tip.contains(QRegularExpression("\nCurrent ping: \\d+ ms\nAverage ping: \\d+ ms\n")));
-        QVERIFY(tip.contains(" % total, ") && tip.contains(" % in last 37 seconds"));
+        QVERIFY(tip.contains(" % total, ") && tip.contains(" % in last 37 seconds\n"));
+        QVERIFY(tip.contains(QRegularExpression("\nJitter: \\d+ ms, 95th percentile: \\d+ ms$")));
 
         p.channel->answerAtOnce = false;
         p.engine.setTimeout(100);
@@ -336,6 +189,12 @@ class TestTray : public QObject {
         const QList<QAction *> menu = p.tray.trayIcon()->contextMenu()->actions();
         emit p.tray.trayIcon()->contextMenu()->aboutToShow();
         QCOMPARE(menu[1]->text(), "Stop");
+        QCOMPARE(menu[2]->text(), "Notify when");
+        QStringList kinds;
+        for (const QAction *kind : menu[2]->menu()->actions())
+            kinds << kind->text() + (kind->isChecked() ? " (on)" : "");
+        QCOMPARE(kinds, QStringList({"The host stops answering (on)", "It is slow (on)",
+                                     "It loses replies (on)"}));
         menu[1]->trigger(); // the program's own icon again
         QVERIFY(!p.engine.running());
         QCOMPARE(p.window.findChild<QPushButton *>("Command1")->text(), "Start");
@@ -356,7 +215,7 @@ class TestTray : public QObject {
         Service tray("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request",
                                 "--height", "32", "--expand", "true", "--transparent", "false"});
         QTRY_VERIFY_WITH_TIMEOUT(trayPresent(), 5000); // its window has claimed the tray
-        Program p;
+        Pinger p;
         QVERIFY(p.tray.trayIcon());
         p.channel->answerAtOnce = true;
         p.start();
@@ -404,7 +263,7 @@ class TestTray : public QObject {
                 *counted += type != QtInfoMsg && type != QtDebugMsg;
             });
         {
-            Program p;
+            Pinger p;
             p.channel->answerAtOnce = true;
             p.start();
             QTRY_VERIFY(p.window.recvCount() >= 5);
@@ -426,16 +285,13 @@ class TestTray : public QObject {
     // told, and nothing is while the window is the active one.
     void outagesAreNotified()
     {
-        Service server("dunst");
-        QTRY_VERIFY_WITH_TIMEOUT(onBus("org.freedesktop.Notifications"), 5000);
-        QElapsedTimer clock;
-        clock.start();
-        NotificationLog log(clock);
-        Program p;
+        NotificationServer server;
+        QVERIFY(server.serves());
+        NotificationLog log;
+        const QElapsedTimer &clock = log.clock;
+        Pinger p;
         QWidget elsewhere; // the window the user is looking at instead
-        elsewhere.show();
-        elsewhere.activateWindow();
-        QTRY_VERIFY(elsewhere.isActiveWindow());
+        QVERIFY(lookElsewhere(elsewhere));
 
         qint64 lastReplyMs = 0;
         qint64 firstReplyBackMs = 0;
@@ -465,6 +321,11 @@ class TestTray : public QObject {
             qInfo("notification \"%s\" replacing %u, %lld ms after the last reply",
                   qPrintable(n.summary), n.replaces, n.atMs - lastBefore);
         QCOMPARE(log.notices.size(), 2);
+        for (const auto &n : log.notices) {
+            QCOMPARE(n.sender, "Lagoscope");
+            QCOMPARE(n.icon, "org.lagoscope.Lagoscope");
+            QCOMPARE(n.desktopEntry, "org.lagoscope.Lagoscope");
+        }
         QCOMPARE(log.notices[0].summary, "127.0.0.1 stopped answering");
         QVERIFY(log.notices[0].atMs > silentFrom);
         // Silent is three losses in a row: the third request after the last
@@ -472,7 +333,8 @@ class TestTray : public QObject {
         QVERIFY(log.notices[0].atMs - lastBefore <=
                 3 * p.engine.interval() + p.engine.timeout() + 500);
         QCOMPARE(log.notices[1].summary, "127.0.0.1 answers again");
-        QVERIFY(log.notices[1].replaces != 0);
+        QVERIFY(log.notices[0].id != 0);
+        QCOMPARE(log.notices[1].replaces, log.notices[0].id);
         qInfo("answering again at %lld ms, the first reply handed over at %lld ms, told at %lld ms",
               answeredAgain, firstReplyBackMs, log.notices[1].atMs);
         QVERIFY(firstReplyBackMs >= answeredAgain);

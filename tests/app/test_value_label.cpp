@@ -2,9 +2,11 @@
 #include "ValueLabel.h"
 #include "WindowLook.h"
 
+#include <QBackingStore>
 #include <QImage>
 #include <QPainter>
 #include <QTest>
+#include <qpa/qplatformbackingstore.h>
 
 #include <type_traits>
 
@@ -111,6 +113,31 @@ class TestValueLabel : public QObject {
                                 .arg(font.family())));
                 }
             }
+        }
+    }
+
+    // A new value repaints its label from the first character that changed:
+    // what the screen then holds is what painting all of it gives, for texts
+    // that grow, shrink, change from the start, or are not in the table.
+    void aNewValueRepaintsWhatChangedOnly()
+    {
+        Holder<ValueLabel> holder;
+        holder.setFont(windowFont());
+        holder.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&holder));
+        for (const QString text :
+             {" 1", " 2", " 10", " 19", " 100", " 99", "0 %", "100 %", "7 %", "-32768 ms", "5 ms",
+              " 2147483647", " 2147483600", "\u00e9 ms", "1E+15", "11", "1", ""}) {
+            holder.label->setValue(text);
+            QTest::qWait(20);
+            // What the window holds, in device pixels, as it goes to the screen.
+            const QImage onScreen = holder.backingStore()->handle()->toImage();
+            const QImage whole = holder.grab().toImage();
+            if (onScreen.convertToFormat(QImage::Format_RGB32) !=
+                whole.convertToFormat(QImage::Format_RGB32))
+                QFAIL(qPrintable(QString("\"%1\" at %2x shows otherwise")
+                                     .arg(text)
+                                     .arg(holder.devicePixelRatioF())));
         }
     }
 };

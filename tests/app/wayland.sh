@@ -4,7 +4,9 @@
 # and weston's own screenshot of it. The graph's marks must show in the
 # graph's green, as many rows thick as the scale, with no blended green
 # beside them: drawn by the program at the output's scale, not scaled up
-# by the compositor, which would blur every edge, the text's too.
+# by the compositor, which would blur every edge, the text's too. The
+# window's title and app id are what weston was asked for, with nothing
+# appended.
 # Run by in-netns.sh; the screenshots stay in the build folder.
 set -u
 program=$1
@@ -33,6 +35,12 @@ marks() {
         }'
 }
 
+# requested REQUEST DUMP: the arguments of every toplevel's REQUEST in weston's
+# protocol dump, each different one once.
+requested() {
+    grep -ao "xdg_toplevel@[0-9]*\.$1(\"[^\"]*\")" "$2" | sed 's/^[^(]*//' | sort -u
+}
+
 for scale in 1 2; do
     runtime=$(mktemp -d)
     chmod 700 "$runtime"
@@ -44,9 +52,21 @@ for scale in 1 2; do
         [ -S "$runtime/lagoscope-test" ] && break
         sleep 0.05
     done
+    # What the program asks of weston, as weston's own protocol dump records it.
+    WAYLAND_DISPLAY=lagoscope-test weston-debug proto >"$runtime/proto.log" 2>&1 &
+    dump=$!
+    sleep 0.5
     WAYLAND_DISPLAY=lagoscope-test QT_QPA_PLATFORM=wayland "$program" 127.0.0.1 >/dev/null 2>&1 &
     pinging=$!
     sleep 4
+    kill "$dump" 2>/dev/null
+    wait "$dump" 2>/dev/null
+    title=$(requested set_title "$runtime/proto.log")
+    echo "scale $scale: the window's title as weston got it: $title"
+    check "scale $scale: its title is the caption, with nothing appended" \
+        "[ '$title' = '(\"Lagoscope for Windows! Version 1.01\")' ]"
+    check "scale $scale: its app id is its desktop entry's" \
+        "[ '$(requested set_app_id "$runtime/proto.log")' = '(\"org.lagoscope.Lagoscope\")' ]"
     (cd "$runtime" && WAYLAND_DISPLAY=lagoscope-test timeout 10 weston-screenshooter)
     shot=$(ls "$runtime"/wayland-screenshot-*.png 2>/dev/null | head -1)
     kill "$pinging" "$weston" 2>/dev/null

@@ -103,3 +103,10 @@ inline EchoChannels onlyV4(FakeChannel *channel)
     channels.v4.reset(channel);
     return channels;
 }
+// Channels for both families, each the test's; the engine owns them.
+inline EchoChannels bothFamilies(FakeChannel *v4, FakeChannel *v6)
+{
+    EchoChannels channels = onlyV4(v4);
+    channels.v6.reset(v6);
+    return channels;
+}

@@ -143,15 +143,17 @@ void IcmpResponder::run()
                          [](const Outgoing &a, const Outgoing &b) { return a.due < b.due; });
         while (!queue.empty() && queue.front().due <= Clock::now()) {
             const Outgoing &o = queue.front();
+            // Held from before the send until the answer is noted: whoever
+            // has seen the answer arrive and asks about it waits for the note,
+            // where it would otherwise find none if this thread lost the core
+            // right after the send.
+            std::lock_guard lock(mutex_);
             const int64_t before = wallNs();
             sendto(fd_, o.bytes.data(), o.bytes.size(), 0,
                    reinterpret_cast<const sockaddr *>(&o.to), o.toLength);
-            {
-                const int64_t at = wallNs();
-                std::lock_guard lock(mutex_);
-                answered_[o.seq] = {
-                    {double(before - o.receivedNs) / 1e6, double(at - o.receivedNs) / 1e6}, at};
-            }
+            const int64_t at = wallNs();
+            answered_[o.seq] = {
+                {double(before - o.receivedNs) / 1e6, double(at - o.receivedNs) / 1e6}, at};
             queue.erase(queue.begin());
         }
 

@@ -40,7 +40,8 @@ class IcmpResponder {
         double afterSendMs;
     };
     std::optional<Held> heldMs(uint16_t seq) const;
-    // When the (last) answer to `seq` left, on the wall clock.
+    // When the (last) answer to `seq` left, on the wall clock: known to
+    // anyone who has seen the answer arrive.
     std::optional<int64_t> answeredAtNs(uint16_t seq) const;
     // The kernel's receive time of every echo request so far, in order.
     std::vector<int64_t> requestTimesNs() const;

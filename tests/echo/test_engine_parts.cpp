@@ -225,6 +225,29 @@ class TestEngineParts : public QObject {
         QCOMPARE(pingable(linkLocal)->scopeId, 3u);
     }
 
+    // As RFC 5952 writes them: the longest run of zero groups (the first of
+    // equals, two at least) shortened, lower case, no leading zeros.
+    void addressesAsText()
+    {
+        const auto v6 = [](std::array<uint16_t, 8> groups, uint32_t scope = 0) {
+            IpAddress a{.family = icmp::Family::V6, .bytes = {}, .scopeId = scope};
+            for (size_t i = 0; i < 8; ++i) {
+                a.bytes[2 * i] = uint8_t(groups[i] >> 8);
+                a.bytes[2 * i + 1] = uint8_t(groups[i]);
+            }
+            return addressText(a);
+        };
+        QCOMPARE(addressText({.family = icmp::Family::V4, .bytes = {192, 0, 2, 10}, .scopeId = 0}),
+                 "192.0.2.10");
+        QCOMPARE(v6({0, 0, 0, 0, 0, 0, 0, 1}), "::1");
+        QCOMPARE(v6({0xfe80, 0, 0, 0, 0, 0, 0, 1}, 3), "fe80::1%3");
+        QCOMPARE(v6({0x2001, 0xdb8, 0, 1, 1, 1, 1, 1}), "2001:db8:0:1:1:1:1:1");
+        QCOMPARE(v6({0x2001, 0, 0, 1, 0, 0, 0, 1}), "2001:0:0:1::1");
+        QCOMPARE(v6({0x2001, 0xdb8, 0, 0, 1, 0, 0, 1}), "2001:db8::1:0:0:1");
+        QCOMPARE(v6({1, 0, 0, 0, 0, 0, 0, 0}), "1::");
+        QCOMPARE(v6({0x2001, 0xDB8, 0xABCD, 0x12, 0, 0, 0, 0}), "2001:db8:abcd:12::");
+    }
+
     void deadlinesAreAbsolute()
     {
         SendSchedule s;

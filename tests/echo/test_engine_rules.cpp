@@ -9,24 +9,28 @@
 #include <QTest>
 
 #include <cerrno>
+#include <thread>
 
 namespace {
 
 // An engine on a fake channel, and what it told, in order.
 struct Rig {
-    FakeChannel *channel = new FakeChannel;
-    IcmpEngine engine{onlyV4(channel)};
+    FakeChannel *v4 = new FakeChannel;
+    FakeChannel *v6 = new FakeChannel;
+    IcmpEngine engine{bothFamilies(v4, v6)};
+    FakeChannel *channel; // the host's
     QStringList told;
     QList<qint64> toldAtMs; // since the rig was made
     QElapsedTimer clock;
     bool insideCall = false;
     int toldInsideCalls = 0;
 
-    explicit Rig(double timeoutMs = 2000)
+    explicit Rig(double timeoutMs = 2000, const QString &host = "127.0.0.1")
+        : channel(host.contains(':') ? v6 : v4)
     {
         engine.setInterval(10);
         engine.setTimeout(timeoutMs);
-        engine.setHost("127.0.0.1");
+        engine.setHost(host);
         clock.start();
         const auto note = [this](const QString &what) {
             told << what;
@@ -38,9 +42,10 @@ struct Rig {
                          [note](qint16 seq, int, qint32) { note(QString("reply %1").arg(seq)); });
         QObject::connect(&engine, &EchoEngine::requestLost,
                          [note](qint16 seq) { note(QString("lost %1").arg(seq)); });
-        QObject::connect(&engine, &EchoEngine::requestFailed, [note](int seq, int reason, int) {
-            note(QString("failed %1 %2").arg(seq).arg(reason));
-        });
+        QObject::connect(&engine, &EchoEngine::requestFailed,
+                         [note](int seq, EchoFailure reason, int) {
+                             note(QString("failed %1 %2").arg(seq).arg(int(reason)));
+                         });
     }
     // Sends `count` requests, then stops; the replies are the test's to give.
     bool sendThenStop(int count)
@@ -135,6 +140,26 @@ class TestEngineRules : public QObject {
             seqs << t.section(' ', 1);
         for (qsizetype i = 0; i < seqs.size(); ++i)
             QCOMPARE(seqs[i].toInt(), int(i + 1));
+    }
+
+    // A reply that came while the program was busy past its request's
+    // timeout, before the timeout was seen, still counts, whichever
+    // family's channel holds it.
+    void aReplyThatWaitedOutABusySpellCounts_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("IPv4") << "127.0.0.1";
+        QTest::newRow("IPv6") << "::1";
+    }
+    void aReplyThatWaitedOutABusySpellCounts()
+    {
+        QFETCH(QString, host);
+        Rig r(100, host);
+        QVERIFY(r.sendThenStop(2));
+        r.channel->reply(1);
+        r.channel->reply(2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // no event is handled
+        QTRY_COMPARE(r.handedOver(), (QStringList{"reply 1", "reply 2"}));
     }
 
     // A send the system refuses is a request made and lost, at once.

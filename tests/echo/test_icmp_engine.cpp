@@ -13,6 +13,9 @@
 #include <QTest>
 
 #include <net/if.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -97,8 +100,8 @@ struct Probe {
                              roundTrips << ms;
                          });
         QObject::connect(&engine, &EchoEngine::requestFailed,
-                         [this](int seq, int reason, int detail) {
-                             failures << Failure{seq, reason, detail};
+                         [this](int seq, EchoFailure reason, int detail) {
+                             failures << Failure{seq, int(reason), detail};
                          });
         QObject::connect(&engine, &EchoEngine::requestLost, [this](qint16 seq) { lost << seq; });
         QObject::connect(&engine, &EchoEngine::stoppedSending, [this] { ++stopped; });
@@ -212,6 +215,53 @@ class TestIcmpEngine : public QObject {
                                     .arg(held->beforeSendMs)
                                     .arg(held->afterSendMs)));
         }
+    }
+
+    // Whoever has seen an answer arrive finds it on the responder's record,
+    // as the tests that measure delays need: even a reader that runs the
+    // instant the answer wakes it, at real-time priority on the responder's
+    // core, before the responder's thread has the core back.
+    void anAnswerIsOnRecordOnceItHasArrived()
+    {
+        cpu_set_t firstCore;
+        CPU_ZERO(&firstCore);
+        CPU_SET(0, &firstCore);
+        // The responder's thread, made next, inherits the core.
+        QVERIFY(sched_setaffinity(0, sizeof firstCore, &firstCore) == 0);
+        IcmpResponder responder(Family::V4, [](uint16_t) { return Action{}; });
+        QVERIFY(responder.ok());
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        QVERIFY(fd >= 0);
+        const timeval patience{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const sched_param realTime{1};
+        QVERIFY(pthread_setschedparam(pthread_self(), SCHED_FIFO, &realTime) == 0);
+        QList<int> unrecorded;
+        int answers = 0;
+        for (uint16_t seq = 1; seq <= 20; ++seq) {
+            const auto request = icmp::buildEchoRequest(Family::V4, 0, seq, {});
+            sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr *>(&to),
+                   sizeof to);
+            uint8_t reply[64];
+            if (recv(fd, reply, sizeof reply, 0) <= 0)
+                continue;
+            ++answers;
+            if (!responder.answeredAtNs(seq))
+                unrecorded << seq;
+        }
+        const sched_param normal{0};
+        pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
+        close(fd);
+        cpu_set_t all;
+        CPU_ZERO(&all);
+        for (int core = 0; core < CPU_SETSIZE; ++core)
+            CPU_SET(core, &all);
+        sched_setaffinity(0, sizeof all, &all);
+        QCOMPARE(answers, 20);
+        QCOMPARE(unrecorded, QList<int>());
     }
 
     void onlyTrueAnswersAreReported_data() { addFamiliesAndKinds(); }

@@ -177,10 +177,9 @@ class TestLagGraph : public QObject {
             auto below = [&](int n) { return int(random() % unsigned(n)); };
             LagHistory h;
             h.reset();
-            LagDrawing drawing;
+            LagDrawing drawing(h);
             drawing.setSurface({397, 109}, ratio, background);
             QImage screen;
-            LagDrawing::Change unshown;
             for (int step = 0; step < 3000; ++step) {
                 const int what = below(100);
                 const int16_t sample = what < 3    ? int16_t(-below(40000))
@@ -195,14 +194,14 @@ class TestLagGraph : public QObject {
                     drawing.setSurface({397, 109}, below(2) ? ratio : 3, background);
                 else
                     h.push(sample);
-                unshown += drawing.follow(h);
+                drawing.redraw();
                 const QImage &image = drawing.image();
                 if (image != render(h, image.devicePixelRatio()))
                     QFAIL(qPrintable(QString("ratio %1, step %2").arg(ratio).arg(step)));
                 const bool wholeScale =
                     image.devicePixelRatio() == std::round(image.devicePixelRatio());
                 if (wholeScale && below(3) == 0) {
-                    catchUp(screen, drawing, std::exchange(unshown, {}));
+                    catchUp(screen, drawing, drawing.takeUnshown());
                     if (screen != drawing.image())
                         QFAIL(
                             qPrintable(QString("screen: ratio %1, step %2").arg(ratio).arg(step)));

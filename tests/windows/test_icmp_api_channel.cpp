@@ -6,6 +6,9 @@
 //   test_icmp_api_channel silent        nothing answers
 //   test_icmp_api_channel unreachable   a responder answers host-unreachable
 //   test_icmp_api_channel v6            ::1, where the system has ICMPv6 echo
+//   test_icmp_api_channel route ADDRESS GATEWAY
+//                                       the system routes ADDRESS through
+//                                       GATEWAY ("none" for none)
 //
 // Prints "ok: ..." or "FAILED: ..." per check; exits 1 if any failed, and 77
 // when the system lacks what the mode needs.
@@ -16,6 +19,12 @@
 #include "Outstanding.h"
 #include "Platform.h"
 
+// Winsock's headers before the rest, as they require.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <iphlpapi.h>
+#include <netioapi.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -272,6 +281,32 @@ void startUp()
     check("the start-up line names just the missing family", namesWhatIsMissing);
 }
 
+// What the system's route lookup (GetBestRoute2) tells, as the gateway
+// watch asks it; 77 where the system does not answer it.
+int routed(const char *address, const std::string &expected)
+{
+    const LookupResult to = lookUpHost(address, true);
+    if (to.addresses.empty()) {
+        std::printf("FAILED: %s is no address\n", address);
+        return 1;
+    }
+    SOCKADDR_INET loopback{};
+    loopback.Ipv4.sin_family = AF_INET;
+    loopback.Ipv4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    MIB_IPFORWARD_ROW2 route{};
+    SOCKADDR_INET source{};
+    if (const DWORD error = GetBestRoute2(nullptr, 0, nullptr, &loopback, 0, &route, &source);
+        error == ERROR_NOT_SUPPORTED || error == ERROR_CALL_NOT_IMPLEMENTED) {
+        std::printf("SKIP: this system does not implement GetBestRoute2 (%lu)\n", error);
+        return 77;
+    }
+    const auto gateway = gatewayTo(to.addresses.front());
+    const std::string found = gateway ? addressText(*gateway) : "none";
+    std::printf("the route to %s goes through %s\n", address, found.c_str());
+    check("the gateway is " + expected, found == expected);
+    return failures == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -291,8 +326,12 @@ int main(int argc, char **argv)
         unreachable();
     } else if (mode == "v6") {
         answered(icmp::Family::V6, "::1", 0);
+    } else if (mode == "route" && argc > 3) {
+        return routed(argv[2], argv[3]);
     } else {
-        std::printf("usage: %s kernel | held MS | silent | unreachable | v6\n", argv[0]);
+        std::printf("usage: %s kernel | held MS | silent | unreachable | v6 | route ADDRESS "
+                    "GATEWAY\n",
+                    argv[0]);
         return 2;
     }
     return failures == 0 ? 0 : 1;

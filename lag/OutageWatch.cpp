@@ -39,5 +39,5 @@ std::optional<OutageWatch::Went> OutageWatch::lost(Clock::time_point now, Clock:
     if (announced_ || lostInARow_ < lossesInARow || now - heard_ < silence)
         return std::nullopt;
     announced_ = true;
-    return Went{heardWall_};
+    return Went{heardWall_, heard_, lostInARow_};
 }

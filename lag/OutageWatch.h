@@ -14,6 +14,8 @@ class OutageWatch {
 
     struct Went {
         Wall::time_point lastHeard; // the last reply, or Start when none came
+        Clock::time_point heard;    // the same on the steady clock
+        int lost;                   // requests lost since
     };
     struct Back {
         Clock::duration silent; // from the last reply before to this one

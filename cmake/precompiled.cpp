@@ -1,0 +1,1 @@
+// Stands for the targets that share a precompiled header.
