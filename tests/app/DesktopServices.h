@@ -5,7 +5,9 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QImage>
@@ -65,14 +67,20 @@ struct ItemHost {
     const QString name = "org.kde.StatusNotifierHost-test";
     ~ItemHost() { QDBusConnection::disconnectFromBus(bus.name()); }
 
-    // Blocks with the event loop running, so that the program, in this
-    // process, answers.
+    // Waits with the event loop running, so that the program, in this
+    // process, answers. Not QDBus::BlockWithGui: in Qt 6.4 a reply that
+    // comes before its event loop starts never ends that loop, and a busy
+    // machine hung the test in one.
     QDBusMessage call(const QString &service, const QString &path, const QString &interface,
                       const QString &method, const QVariantList &arguments = {})
     {
         auto message = QDBusMessage::createMethodCall(service, path, interface, method);
         message.setArguments(arguments);
-        return bus.call(message, QDBus::BlockWithGui, 5000);
+        constexpr int timeoutMs = 5000;
+        const QDBusPendingCall pending = bus.asyncCall(message, timeoutMs);
+        if (!QTest::qWaitFor([&] { return pending.isFinished(); }, timeoutMs + 1000))
+            return QDBusMessage::createError(QDBusError::Timeout, "no answer in time");
+        return pending.reply();
     }
     // The watcher takes its name on the bus before it serves its object, and
     // calls in between find no object: a panel tries again.
