@@ -39,4 +39,8 @@ class Notifications : public QObject {
     QSystemTrayIcon *tray_ = nullptr;
     // The service's number for the last one of each topic, where it numbers them.
     QHash<QString, unsigned> lastIds_;
+    // Where the service reads a body as markup, text that looks like markup
+    // (a host the user typed, in a failure) is escaped to show as written.
+    bool bodyMarkup_ = true;
+    void askCapabilities();
 };

@@ -96,7 +96,28 @@ void watchForTray(QObject *owner, std::function<void()> arrived)
     }
 }
 
-Notifications::Notifications(QObject *parent) : QObject(parent) {}
+Notifications::Notifications(QObject *parent) : QObject(parent)
+{
+    askCapabilities();
+}
+
+// Asked again with every notice, so that a service started or changed later
+// is heard. Until one answers, bodies are escaped: most services read markup.
+void Notifications::askCapabilities()
+{
+    if (!sessionBus().isConnected())
+        return;
+    const QDBusMessage ask =
+        QDBusMessage::createMethodCall(notificationService, "/org/freedesktop/Notifications",
+                                       notificationService, "GetCapabilities");
+    auto *reply = new QDBusPendingCallWatcher(sessionBus().asyncCall(ask), this);
+    connect(reply, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
+        const QDBusPendingReply<QStringList> capabilities = *call;
+        if (capabilities.isValid())
+            bodyMarkup_ = capabilities.value().contains("body-markup");
+        call->deleteLater();
+    });
+}
 
 void Notifications::show(const QString &topic, const QString &summary, const QString &body)
 {
@@ -109,7 +130,8 @@ void Notifications::show(const QString &topic, const QString &summary, const QSt
     const QString desktopEntry = QGuiApplication::desktopFileName();
     const QVariantMap hints{{"desktop-entry", desktopEntry}};
     notify << QGuiApplication::applicationDisplayName() << uint(lastIds_.value(topic))
-           << desktopEntry << summary << body << QStringList() << hints << -1;
+           << desktopEntry << summary << (bodyMarkup_ ? body.toHtmlEscaped() : body)
+           << QStringList() << hints << -1;
     auto *reply = new QDBusPendingCallWatcher(sessionBus().asyncCall(notify), this);
     connect(reply, &QDBusPendingCallWatcher::finished, this,
             [this, topic](QDBusPendingCallWatcher *call) {
@@ -118,6 +140,7 @@ void Notifications::show(const QString &topic, const QString &summary, const QSt
                     lastIds_[topic] = id.value();
                 call->deleteLater();
             });
+    askCapabilities();
 }
 
 #include "Desktop.moc"

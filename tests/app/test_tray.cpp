@@ -17,6 +17,9 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
@@ -25,6 +28,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTextDocumentFragment>
 
 #include <memory>
 
@@ -349,6 +353,34 @@ class TestTray : public QObject {
         p.channel->answerAtOnce = true;
         QTest::qWait(500);
         QCOMPARE(log.notices.size(), 2);
+    }
+
+    // A body reaches the screen as written, where the server reads markup:
+    // a failure's words carry the host the user typed.
+    void aNoticeBodyIsShownAsWritten()
+    {
+        NotificationServer server;
+        QVERIFY(server.serves());
+        const QString body = "Cannot find host a<b>c&d\"";
+        Notifications notifications;
+        notifications.show("stopped", "Lagoscope stopped pinging", body);
+        // What the server shows, in the markup it hands its renderer.
+        const auto shown = [] {
+            QProcess::execute("dunstctl", {"close-all"});
+            QProcess history;
+            history.start("dunstctl", {"history"});
+            history.waitForFinished(5000);
+            const QJsonArray notices = QJsonDocument::fromJson(history.readAllStandardOutput())
+                                           .object()["data"]
+                                           .toArray()
+                                           .first()
+                                           .toArray();
+            return notices.isEmpty() ? QString() : notices.first()["message"]["data"].toString();
+        };
+        QString message;
+        QTRY_VERIFY_WITH_TIMEOUT(!(message = shown()).isEmpty(), 5000);
+        const QString text = QTextDocumentFragment::fromHtml(message).toPlainText();
+        QVERIFY2(text.endsWith(body), qPrintable("dunst shows: " + text));
     }
 };
 
