@@ -1,6 +1,7 @@
 #include "RunReport.h"
 
 #include "LagBars.h"
+#include "NumberText.h"
 
 #include <QDateTime>
 #include <QSaveFile>
@@ -72,9 +73,10 @@ QString lasting(std::chrono::milliseconds d)
     return QString("%1 h %2 min").arg(s / 3600).arg(s / 60 % 60);
 }
 
+// Rounded as the window rounds its figures.
 template <typename T> QString ms(const std::optional<T> &value)
 {
-    return value ? QString::number(double(*value), 'f', 0) + " ms" : QString("\u2014");
+    return value ? QString::fromStdString(msText(roundToInt32(double(*value)))) : QString("\u2014");
 }
 
 QString colour(uint32_t rgb)
